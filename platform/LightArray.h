@@ -1,0 +1,222 @@
+// An array that costs one pointer while empty and never holds spare
+// capacity: every growth reallocates to the exact new count.
+#ifndef QEL_PLATFORM_LIGHTARRAY_H
+#define QEL_PLATFORM_LIGHTARRAY_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <type_traits>
+
+namespace Qel {
+namespace Chart {
+namespace Utility {
+
+/// One pointer to the elements, which follow an eight-byte header (32-bit
+/// count, 32-bit capacity) in one heap block; null while no storage is held.
+/// Elements are relocated byte for byte when the block moves, so `T` must
+/// not hold pointers into itself.
+template <class T>
+class LightArray {
+    static_assert(alignof(T) <= 8, "LightArray elements follow an 8-byte header");
+
+public:
+    LightArray() noexcept : _elements(nullptr) {}
+
+    LightArray(LightArray const& p_other) : _elements(nullptr) { CopyFrom(p_other); }
+
+    LightArray& operator=(LightArray const& p_other) {
+        if (this != &p_other) {
+            LightArray copy(p_other);
+            Swap(copy);
+        }
+        return *this;
+    }
+
+    ~LightArray() { Clear(); }
+
+    void Swap(LightArray& p_other) noexcept {
+        T* elements = _elements;
+        _elements = p_other._elements;
+        p_other._elements = elements;
+    }
+
+    bool Empty() const { return _elements == nullptr; }
+    std::size_t Size() const { return _elements == nullptr ? 0 : Head()->count; }
+    std::size_t Capacity() const { return _elements == nullptr ? 0 : (Head()->capacity & kCapacityMask); }
+
+    T* Begin() { return _elements; }
+    T const* Begin() const { return _elements; }
+    T* End() { return _elements == nullptr ? nullptr : _elements + Head()->count; }
+    T const* End() const { return _elements == nullptr ? nullptr : _elements + Head()->count; }
+
+    T& operator[](std::size_t p_index) { return _elements[p_index]; }
+    T const& operator[](std::size_t p_index) const { return _elements[p_index]; }
+
+    /// Changes the count to `p_count`: new elements are value-initialised,
+    /// elements past the new count are destroyed. Resizing to 0 frees the block.
+    void Resize(std::size_t p_count) {
+        std::size_t const count = Size();
+        if (p_count == count) {
+            return;
+        }
+        if (p_count == 0) {
+            Clear();
+            return;
+        }
+        if (p_count < count) {
+            for (std::size_t i = p_count; i < count; ++i) {
+                _elements[i].~T();
+            }
+            Head()->count = static_cast<std::uint32_t>(p_count);
+            Relocate(p_count);
+            return;
+        }
+        T* fresh = Allocate(p_count);
+        std::size_t constructed = count;
+        try {
+            for (; constructed < p_count; ++constructed) {
+                new (fresh + constructed) T();
+            }
+        } catch (...) {
+            for (std::size_t i = count; i < constructed; ++i) {
+                fresh[i].~T();
+            }
+            Free(fresh);
+            throw;
+        }
+        Adopt(fresh, count, p_count);
+    }
+
+    /// Adds a copy of `p_value` at the end; every append reallocates.
+    void Append(T const& p_value) {
+        std::size_t const count = Size();
+        T* fresh = Allocate(count + 1);
+        try {
+            // Constructed before the old block goes, so that `p_value` may be
+            // one of this array's own elements.
+            new (fresh + count) T(p_value);
+        } catch (...) {
+            Free(fresh);
+            throw;
+        }
+        Adopt(fresh, count, count + 1);
+    }
+
+    /// Removes the element at `p_index`: the tail moves one slot forward and
+    /// both count and capacity drop by one, without reallocating. Removing
+    /// the last element frees the block.
+    void Erase(std::size_t p_index) {
+        std::size_t const count = Size();
+        if (p_index >= count) {
+            throw std::out_of_range("LightArray::Erase: index past the end");
+        }
+        if (count == 1) {
+            Clear();
+            return;
+        }
+        _elements[p_index].~T();
+        std::memmove(static_cast<void*>(_elements + p_index), static_cast<void const*>(_elements + p_index + 1),
+                     (count - p_index - 1) * sizeof(T));
+        Head()->count = static_cast<std::uint32_t>(count - 1);
+        Head()->capacity = static_cast<std::uint32_t>((Head()->capacity & ~kCapacityMask) |
+                                                      ((Head()->capacity & kCapacityMask) - 1));
+    }
+
+    /// Destroys the elements in order, frees the block, holds none.
+    void Clear() noexcept {
+        if (_elements == nullptr) {
+            return;
+        }
+        std::size_t const count = Head()->count;
+        for (std::size_t i = 0; i < count; ++i) {
+            _elements[i].~T();
+        }
+        Free(_elements);
+        _elements = nullptr;
+    }
+
+    /// A spare header bit that owners may use to flag their storage (the
+    /// dependency walk marks lists that it is walking). Only meaningful while
+    /// storage is held; a new block starts unmarked.
+    bool Marked() const { return _elements != nullptr && (Head()->capacity & kMarkBit) != 0; }
+    void SetMarked(bool p_marked) {
+        if (_elements != nullptr) {
+            Head()->capacity = p_marked ? (Head()->capacity | kMarkBit) : (Head()->capacity & kCapacityMask);
+        }
+    }
+
+private:
+    struct Header {
+        std::uint32_t count;
+        std::uint32_t capacity;
+    };
+    static constexpr std::uint32_t kMarkBit = 0x80000000u;
+    static constexpr std::uint32_t kCapacityMask = 0x7FFFFFFFu;
+
+    Header* Head() const { return reinterpret_cast<Header*>(reinterpret_cast<char*>(_elements) - sizeof(Header)); }
+
+    // A zero-filled block for the header and exactly `p_count` elements.
+    static T* Allocate(std::size_t p_count) {
+        if (p_count > kCapacityMask || p_count > (static_cast<std::size_t>(-1) - sizeof(Header)) / sizeof(T)) {
+            throw std::length_error("LightArray: too many elements");
+        }
+        std::size_t const bytes = sizeof(Header) + p_count * sizeof(T);
+        void* block = ::operator new(bytes);
+        std::memset(block, 0, bytes);
+        Header* head = static_cast<Header*>(block);
+        head->capacity = static_cast<std::uint32_t>(p_count);
+        return reinterpret_cast<T*>(static_cast<char*>(block) + sizeof(Header));
+    }
+
+    static void Free(T* p_elements) noexcept { ::operator delete(reinterpret_cast<char*>(p_elements) - sizeof(Header)); }
+
+    // Moves the first `p_moved` elements byte for byte into `p_fresh`, frees
+    // the old block and takes the new one with count `p_count`.
+    void Adopt(T* p_fresh, std::size_t p_moved, std::size_t p_count) noexcept {
+        if (_elements != nullptr) {
+            std::memcpy(static_cast<void*>(p_fresh), static_cast<void const*>(_elements), p_moved * sizeof(T));
+            Free(_elements);
+        }
+        _elements = p_fresh;
+        Head()->count = static_cast<std::uint32_t>(p_count);
+    }
+
+    // Shrinks the block to exactly the current count (after destruction of the tail).
+    void Relocate(std::size_t p_count) {
+        T* fresh = Allocate(p_count);
+        Adopt(fresh, p_count, p_count);
+    }
+
+    void CopyFrom(LightArray const& p_other) {
+        std::size_t const count = p_other.Size();
+        if (count == 0) {
+            return;
+        }
+        T* fresh = Allocate(count);
+        std::size_t done = 0;
+        try {
+            for (; done < count; ++done) {
+                new (fresh + done) T(p_other._elements[done]);
+            }
+        } catch (...) {
+            for (std::size_t i = 0; i < done; ++i) {
+                fresh[i].~T();
+            }
+            Free(fresh);
+            throw;
+        }
+        _elements = fresh;
+        Head()->count = static_cast<std::uint32_t>(count);
+    }
+
+    T* _elements;
+};
+
+}  // namespace Utility
+}  // namespace Chart
+}  // namespace Qel
+
+#endif

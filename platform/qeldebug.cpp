@@ -1,0 +1,348 @@
+#include "qeldebug.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <mutex>
+#include <new>
+#include <set>
+#include <streambuf>
+
+namespace qeldebug {
+
+namespace {
+
+// One lock guards the capture chain, the enabled categories and std::cerr
+// output, so that lines from several threads never interleave.
+std::recursive_mutex& StateMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+capture* g_innermost = nullptr;
+std::atomic<failpolicy> g_policy{failpolicy::throwing};
+std::atomic<int> g_captures{0};
+
+std::set<std::string>& EnabledCategories() {
+    static std::set<std::string> categories;
+    return categories;
+}
+
+}  // namespace
+
+namespace detail {
+
+// The shared target of a dbgostream and its copies: collects characters and
+// emits one line at every '\n'.
+class channel : public std::streambuf {
+public:
+    channel(reportkind p_kind, std::string p_category)
+        : _kind(p_kind), _category(std::move(p_category)), _stream(this) {}
+
+    ~channel() override {
+        // A partial line still reaches the console, but it was never ended,
+        // so no capture records it.
+        if (!_line.empty() && g_captures.load() == 0) {
+            Emit(false);
+        }
+    }
+
+    std::ostream& stream() { return _stream; }
+    int _refs = 1;
+
+    static void Send(reportkind p_kind, std::string const& p_category, std::string const& p_text,
+                     std::string const& p_shown) {
+        std::lock_guard<std::recursive_mutex> lock(StateMutex());
+        if (g_innermost != nullptr) {
+            g_innermost->append(record{p_kind, p_category, p_text});
+            return;
+        }
+        if (p_kind == reportkind::dout && !logger::enabled(p_category)) {
+            return;
+        }
+        std::cerr << p_shown << '\n';
+        std::cerr.flush();
+    }
+
+protected:
+    int_type overflow(int_type p_char) override {
+        if (traits_type::eq_int_type(p_char, traits_type::eof())) {
+            return traits_type::not_eof(p_char);
+        }
+        char const c = traits_type::to_char_type(p_char);
+        if (c == '\n') {
+            Emit(true);
+        } else {
+            _line.push_back(c);
+        }
+        return p_char;
+    }
+
+    std::streamsize xsputn(char const* p_text, std::streamsize p_count) override {
+        for (std::streamsize i = 0; i < p_count; ++i) {
+            if (p_text[i] == '\n') {
+                Emit(true);
+            } else {
+                _line.push_back(p_text[i]);
+            }
+        }
+        return p_count;
+    }
+
+private:
+    void Emit(bool p_complete) {
+        std::string shown;
+        if (_kind == reportkind::dout) {
+            shown = "[" + _category + "] " + _line;
+        } else {
+            shown = _line;
+        }
+        if (p_complete) {
+            Send(_kind, _category, _line, shown);
+        } else {
+            std::lock_guard<std::recursive_mutex> lock(StateMutex());
+            std::cerr << shown << '\n';
+        }
+        _line.clear();
+    }
+
+    reportkind _kind;
+    std::string _category;
+    std::string _line;
+    std::ostream _stream;
+};
+
+}  // namespace detail
+
+namespace {
+
+std::ostream& NullStream() {
+    // An ostream without a buffer is always bad and drops what it receives.
+    static thread_local std::ostream stream(nullptr);
+    stream.clear(std::ios::badbit);
+    return stream;
+}
+
+}  // namespace
+
+check_failed::check_failed(std::string const& text) : std::logic_error(text) {}
+check_failed::~check_failed() = default;
+
+// ---------------------------------------------------------------------------
+// dbgostream
+
+dbgostream::dbgostream() : _category(), _channel(nullptr) {}
+
+dbgostream::dbgostream(reportkind kind, std::string const& category)
+    : _category(category), _channel(new detail::channel(kind, category)) {}
+
+dbgostream::dbgostream(dbgostream const& p_other)
+    : _category(p_other._category), _channel(p_other._channel) {
+    if (_channel != nullptr) {
+        ++_channel->_refs;
+    }
+}
+
+dbgostream& dbgostream::operator=(dbgostream const& p_other) {
+    if (p_other._channel != nullptr) {
+        ++p_other._channel->_refs;
+    }
+    if (_channel != nullptr && --_channel->_refs == 0) {
+        delete _channel;
+    }
+    _category = p_other._category;
+    _channel = p_other._channel;
+    return *this;
+}
+
+dbgostream::~dbgostream() {
+    if (_channel != nullptr && --_channel->_refs == 0) {
+        delete _channel;
+    }
+}
+
+std::ostream& dbgostream::buffer() const {
+    if (_channel == nullptr) {
+        return NullStream();
+    }
+    return _channel->stream();
+}
+
+dbgostream operator<<(dbgostream p_stream, std::ostream& (*p_manip)(std::ostream&)) {
+    if (p_stream.active()) {
+        p_manip(p_stream.buffer());
+    }
+    return p_stream;
+}
+
+// ---------------------------------------------------------------------------
+// logger
+
+logger& logger::instance() {
+    static logger theLogger;
+    return theLogger;
+}
+
+void logger::failed(reportkind p_kind, std::string const& p_text, std::string const& p_shown) {
+    detail::channel::Send(p_kind, "", p_text, p_shown);
+    if (g_policy.load() == failpolicy::throwing) {
+        throw check_failed(p_text);
+    }
+}
+
+void logger::ensure(bool p_condition, std::string const& p_text) {
+    if (!p_condition) {
+        failed(reportkind::ensure, p_text, "ASSERTION FAILED: " + p_text);
+    }
+}
+
+void logger::sentry(std::string const& p_where) {
+    detail::channel::Send(reportkind::sentry, "", p_where, "UNREACHABLE CODE REACHED: " + p_where);
+}
+
+void logger::chkptr(void const* p_pointer, std::string const& p_text) {
+    if (p_pointer == nullptr) {
+        failed(reportkind::chkptr, p_text, "NULL POINTER: " + p_text);
+    }
+}
+
+void logger::chkrng(int p_low, int p_size, int p_index, std::string const& p_text) {
+    if (p_index < p_low || p_index >= p_size) {
+        failed(reportkind::chkrng, p_text,
+               "OUT OF RANGE: index " + std::to_string(p_index) + " not in [" + std::to_string(p_low) +
+                   ", " + std::to_string(p_size) + "): " + p_text);
+    }
+}
+
+dbgostream logger::derr(std::string const& p_category) { return dbgostream(reportkind::derr, p_category); }
+
+dbgostream logger::dout(std::string const& p_category) {
+    if (g_captures.load() == 0 && !enabled(p_category)) {
+        return dbgostream();
+    }
+    return dbgostream(reportkind::dout, p_category);
+}
+
+void logger::enable(std::string const& p_category) {
+    std::lock_guard<std::recursive_mutex> lock(StateMutex());
+    EnabledCategories().insert(p_category);
+}
+
+void logger::disable(std::string const& p_category) {
+    std::lock_guard<std::recursive_mutex> lock(StateMutex());
+    EnabledCategories().erase(p_category);
+}
+
+bool logger::enabled(std::string const& p_category) {
+    std::lock_guard<std::recursive_mutex> lock(StateMutex());
+    return EnabledCategories().count(p_category) != 0;
+}
+
+void logger::setfailpolicy(qeldebug::failpolicy p_policy) { g_policy.store(p_policy); }
+
+failpolicy logger::failpolicy() { return g_policy.load(); }
+
+// ---------------------------------------------------------------------------
+// handleexcept
+
+void handleexcept(std::string const& p_where, logger& /*p_logger*/, bool p_rethrow) {
+    std::string what = "unknown exception";
+    if (std::exception_ptr current = std::current_exception()) {
+        try {
+            std::rethrow_exception(current);
+        } catch (std::exception const& e) {
+            what = e.what();
+        } catch (...) {
+        }
+    } else {
+        what = "no exception";
+    }
+    detail::channel::Send(reportkind::handleexcept, "", p_where,
+                          "EXCEPTION CAUGHT: " + p_where + ": " + what);
+    if (p_rethrow && std::current_exception()) {
+        throw;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// allocationtracker
+
+namespace {
+// The header in front of each block holds the size asked for. Eight bytes
+// keep blocks 8-aligned while costing as little as possible per node.
+constexpr std::size_t kHeader = 8;
+std::atomic<std::size_t> g_bytes{0};
+std::atomic<std::size_t> g_blocks{0};
+}  // namespace
+
+void* allocationtracker::allocate(std::size_t p_bytes) {
+    if (p_bytes > static_cast<std::size_t>(-1) - kHeader) {
+        throw std::bad_alloc();
+    }
+    void* raw = std::malloc(p_bytes + kHeader);
+    if (raw == nullptr) {
+        throw std::bad_alloc();
+    }
+    std::uint64_t const size = p_bytes;
+    std::memcpy(raw, &size, sizeof size);
+    g_bytes.fetch_add(p_bytes);
+    g_blocks.fetch_add(1);
+    return static_cast<char*>(raw) + kHeader;
+}
+
+std::size_t allocationtracker::deallocate(void* p_block) {
+    if (p_block == nullptr) {
+        return 0;
+    }
+    char* raw = static_cast<char*>(p_block) - kHeader;
+    std::uint64_t size = 0;
+    std::memcpy(&size, raw, sizeof size);
+    std::free(raw);
+    g_bytes.fetch_sub(static_cast<std::size_t>(size));
+    g_blocks.fetch_sub(1);
+    return static_cast<std::size_t>(size);
+}
+
+std::size_t allocationtracker::bytes_in_use() { return g_bytes.load(); }
+std::size_t allocationtracker::blocks_in_use() { return g_blocks.load(); }
+
+// ---------------------------------------------------------------------------
+// capture
+
+capture::capture(qeldebug::failpolicy p_policy) : _records(), _previous(nullptr), _previousPolicy() {
+    std::lock_guard<std::recursive_mutex> lock(StateMutex());
+    _previous = g_innermost;
+    _previousPolicy = g_policy.load();
+    g_innermost = this;
+    g_policy.store(p_policy);
+    g_captures.fetch_add(1);
+}
+
+capture::~capture() {
+    std::lock_guard<std::recursive_mutex> lock(StateMutex());
+    // Captures are expected to end in reverse order; unlink this one wherever
+    // it stands so that a misordered end cannot leave a dangling pointer.
+    if (g_innermost == this) {
+        g_innermost = _previous;
+    } else {
+        for (capture* c = g_innermost; c != nullptr; c = c->_previous) {
+            if (c->_previous == this) {
+                c->_previous = _previous;
+                break;
+            }
+        }
+    }
+    g_policy.store(_previousPolicy);
+    g_captures.fetch_sub(1);
+}
+
+void capture::clear() {
+    std::lock_guard<std::recursive_mutex> lock(StateMutex());
+    _records.clear();
+}
+
+void capture::append(record p_record) { _records.push_back(std::move(p_record)); }
+
+}  // namespace qeldebug
