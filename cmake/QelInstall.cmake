@@ -4,7 +4,26 @@ include(CMakePackageConfigHelpers)
 
 set(QEL_CONFIG_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/QelChartCore")
 
-install(TARGETS qeldebug qelchartutility qelchartcore
+set(QEL_INSTALLED_TARGETS qeldebug qelchartutility qelchartcore)
+
+# install(TARGETS) reads relative PUBLIC_HEADER entries against this
+# directory, not the one that listed them; anchor them where they were listed.
+foreach(target IN LISTS QEL_INSTALLED_TARGETS)
+  get_target_property(headers ${target} PUBLIC_HEADER)
+  get_target_property(dir ${target} SOURCE_DIR)
+  set(anchored)
+  foreach(header IN LISTS headers)
+    cmake_path(ABSOLUTE_PATH header BASE_DIRECTORY "${dir}")
+    list(APPEND anchored "${header}")
+  endforeach()
+  # $ORIGIN: an installed library finds its installed siblings wherever the
+  # prefix is, even when the program links only the core.
+  set_target_properties(${target} PROPERTIES
+    PUBLIC_HEADER "${anchored}"
+    INSTALL_RPATH "$ORIGIN")
+endforeach()
+
+install(TARGETS ${QEL_INSTALLED_TARGETS}
   EXPORT QelChartCoreTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
