@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Builds the project and runs every test, on a fresh Debian machine too.
+#
+#   bash scripts/test.sh              plain build in build/, then ctest
+#   bash scripts/test.sh --sanitize   ASan+UBSan build in build-asan/, then ctest
+#   bash scripts/test.sh --all        both, one after the other (what CI runs)
+#
+# Missing tools are installed with apt-get (run as root). Exits non-zero on
+# the first failure.
+set -euo pipefail
+
+usage() {
+  sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+}
+
+plain=0
+sanitize=0
+case "${1:-}" in
+  "") plain=1 ;;
+  --sanitize) sanitize=1 ;;
+  --all) plain=1; sanitize=1 ;;
+  -h|--help) usage; exit 0 ;;
+  *) echo "test.sh: unknown option '$1'" >&2; usage >&2; exit 2 ;;
+esac
+if [ $# -gt 1 ]; then
+  echo "test.sh: expected at most one option" >&2
+  exit 2
+fi
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+jobs=2
+
+# Installs the packages the build needs, touching apt only when one is missing.
+install_dependencies() {
+  local packages=(cmake g++ libboost-dev libgtest-dev libbenchmark-dev)
+  local missing=()
+  local package
+  for package in "${packages[@]}"; do
+    # A removed package can still be known to dpkg; only "installed" counts.
+    if ! dpkg -s "$package" 2>/dev/null | grep -q '^Status: install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    return
+  fi
+  echo "== Installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+# build_and_test <build dir> <extra cmake arguments...>
+build_and_test() {
+  local build_dir="$root/$1"
+  shift
+  echo "== Configuring $build_dir"
+  cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  echo "== Building $build_dir"
+  cmake --build "$build_dir" -j "$jobs"
+  echo "== Testing $build_dir"
+  (cd "$build_dir" && ctest --output-on-failure -j "$jobs")
+}
+
+install_dependencies
+
+if [ "$plain" -eq 1 ]; then
+  build_and_test build -DQEL_SANITIZE=OFF -DQEL_SANITIZE_THREAD=OFF
+fi
+if [ "$sanitize" -eq 1 ]; then
+  (
+    # Leaks fail the run; any sanitizer report stops the program with a stack.
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    build_and_test build-asan -DQEL_SANITIZE=ON -DQEL_SANITIZE_THREAD=OFF
+  )
+fi
+echo "== All tests passed"
