@@ -138,14 +138,34 @@ public:
         _elements = nullptr;
     }
 
-    /// A spare header bit that owners may use to flag their storage (the
-    /// dependency walk marks lists that it is walking). Only meaningful while
-    /// storage is held; a new block starts unmarked.
-    bool Marked() const { return _elements != nullptr && (Head()->capacity & kMarkBit) != 0; }
-    void SetMarked(bool p_marked) {
+    /// Two spare header bits (mask 0xC0000000) that owners may use to flag
+    /// their storage; the dependency walk marks the lists it is walking. They
+    /// are only kept while storage is held, and a new block starts with none.
+    static constexpr std::uint32_t kUserBits = 0xC0000000u;
+    std::uint32_t UserBits() const { return _elements == nullptr ? 0u : UserBitsOf(_elements); }
+    void SetUserBits(std::uint32_t p_bits) {
         if (_elements != nullptr) {
-            Head()->capacity = p_marked ? (Head()->capacity | kMarkBit) : (Head()->capacity & kCapacityMask);
+            SetUserBitsOf(_elements, p_bits);
         }
+    }
+    static std::uint32_t UserBitsOf(T const* p_elements) { return HeadOf(p_elements)->capacity & kUserBits; }
+    static void SetUserBitsOf(T* p_elements, std::uint32_t p_bits) {
+        Header* head = HeadOf(p_elements);
+        head->capacity = (head->capacity & kCapacityMask) | (p_bits & kUserBits);
+    }
+    static std::size_t SizeOf(T const* p_elements) { return HeadOf(p_elements)->count; }
+
+    /// Gives up the block without destroying anything: the caller owns it
+    /// and must end it with `DestroyDetached`.
+    T* Detach() noexcept {
+        T* elements = _elements;
+        _elements = nullptr;
+        return elements;
+    }
+    /// Destroys the elements of a detached block in order and frees it.
+    static void DestroyDetached(T* p_elements) noexcept {
+        LightArray owner;
+        owner._elements = p_elements;
     }
 
 private:
@@ -153,10 +173,12 @@ private:
         std::uint32_t count;
         std::uint32_t capacity;
     };
-    static constexpr std::uint32_t kMarkBit = 0x80000000u;
-    static constexpr std::uint32_t kCapacityMask = 0x7FFFFFFFu;
+    static constexpr std::uint32_t kCapacityMask = 0x3FFFFFFFu;
 
-    Header* Head() const { return reinterpret_cast<Header*>(reinterpret_cast<char*>(_elements) - sizeof(Header)); }
+    static Header* HeadOf(T const* p_elements) {
+        return reinterpret_cast<Header*>(reinterpret_cast<char*>(const_cast<T*>(p_elements)) - sizeof(Header));
+    }
+    Header* Head() const { return HeadOf(_elements); }
 
     // A zero-filled block for the header and exactly `p_count` elements.
     static T* Allocate(std::size_t p_count) {

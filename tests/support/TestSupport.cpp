@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <Node.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -89,4 +91,4 @@ void operator delete[](void* p_block) noexcept { operator delete(p_block); }
 void operator delete(void* p_block, std::size_t) noexcept { operator delete(p_block); }
 void operator delete[](void* p_block, std::size_t) noexcept { operator delete(p_block); }
 
-int qeltest::LeakCheckEnvironment::CoreNodeCount() { return 0; }
+int qeltest::LeakCheckEnvironment::CoreNodeCount() { return Qel::Chart::Core::Node::_debugNodeCount.load(); }

@@ -1,0 +1,149 @@
+#include "Dependencies.h"
+
+namespace Qel {
+namespace Chart {
+namespace Core {
+
+namespace {
+// Header bits of a list's storage, set by the propagation walk.
+constexpr std::uint32_t kWalkedBit = 0x80000000u;  // the list is on a walk's current path
+constexpr std::uint32_t kOrphanBit = 0x40000000u;  // cleared while walked: the walk frees it
+}  // namespace
+
+Dependencies::Dependencies() noexcept : _list() {}
+
+Dependencies::~Dependencies() { Clear(); }
+
+bool Dependencies::IsBeingWalked() const { return (_list.UserBits() & kWalkedBit) != 0; }
+
+void Dependencies::RefuseWhileWalked(char const* p_text) const {
+    if (IsBeingWalked()) {
+        Private::FailEnsure(p_text);
+    }
+}
+
+void Dependencies::Clear() noexcept {
+    if (IsBeingWalked()) {
+        // A walk still reads these entries; it frees the block when it is done.
+        IModifiable::Identifier* block = _list.Detach();
+        Utility::LightArray<IModifiable::Identifier>::SetUserBitsOf(block, kWalkedBit | kOrphanBit);
+        return;
+    }
+    _list.Clear();
+}
+
+void Dependencies::Insert(IModifiable const& p_object) {
+    RefuseWhileWalked(
+        "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
+        "Qel::Chart::Core::Dependencies::Insert(const class Qel::Chart::Core::IModifiable &)");
+    IModifiable::Identifier const id = p_object.Id();
+    _list.Append(id);
+}
+
+void Dependencies::Remove(IModifiable const& p_object) {
+    RefuseWhileWalked(
+        "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
+        "Qel::Chart::Core::Dependencies::Remove(const class Qel::Chart::Core::IModifiable &)");
+    std::size_t found = _list.Size();
+    {
+        IModifiable::Identifier const id = p_object.Id();
+        for (std::size_t i = 0; i < _list.Size(); ++i) {
+            if (_list[i] == id) {
+                found = i;
+                break;
+            }
+        }
+    }
+    if (found == _list.Size()) {
+        Private::FailEnsure(
+            "\"found != _list.End()\" - void __cdecl Qel::Chart::Core::Dependencies::Remove(const class "
+            "Qel::Chart::Core::IModifiable &)");
+    }
+    if (_list.Size() == 1) {
+        _list.Clear();
+    } else {
+        _list.Erase(found);
+    }
+}
+
+void Dependencies::Squeze() {
+    RefuseWhileWalked(
+        "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
+        "Qel::Chart::Core::Dependencies::Squeze(void)");
+    std::size_t const count = _list.Size();
+    std::size_t firstExpired = 0;
+    while (firstExpired < count && !_list[firstExpired].Expired()) {
+        ++firstExpired;
+    }
+    if (firstExpired == count) {
+        return;
+    }
+    Utility::LightArray<IModifiable::Identifier> fresh;
+    if (firstExpired != 0) {
+        fresh.Resize(firstExpired);
+        for (std::size_t i = 0; i < firstExpired; ++i) {
+            fresh[i] = _list[i];
+        }
+    }
+    for (std::size_t i = firstExpired + 1; i < count; ++i) {
+        if (!_list[i].Expired()) {
+            fresh.Append(_list[i]);
+        }
+    }
+    _list.Swap(fresh);
+    fresh.Clear();
+}
+
+// ---------------------------------------------------------------------------
+// The cycle test
+
+namespace {
+
+void MarkCycleFound(IModifiable::Identifier& /*p_node*/, bool& p_found) { p_found = true; }
+
+bool VisitDependents(IModifiable::Identifier& p_node,
+                     boost::function<void(IModifiable::Identifier* const&, IModifiable::Identifier* const&)> const&
+                         p_children,
+                     bool& p_found) {
+    if (p_found) {
+        return false;
+    }
+    if (p_node.Expired()) {
+        return true;
+    }
+    IDependencyTracker* tracker = dynamic_cast<IDependencyTracker*>(p_node.Get());
+    if (tracker == nullptr) {
+        return true;
+    }
+    Dependencies& deps = tracker->Deps();
+    p_children(deps.Begin(), deps.End());
+    return true;
+}
+
+}  // namespace
+
+bool Dependencies::HasCyclicDependency(IModifiable::Identifier const& p_start) {
+    using namespace boost::placeholders;
+    bool found = false;
+    DepthFirstSearch<IModifiable::Identifier, IModifiable::Identifier*> search(
+        boost::bind(&VisitDependents, _1, _2, boost::ref(found)), boost::bind(&MarkCycleFound, _1, boost::ref(found)));
+    IModifiable::Identifier start = p_start;
+    search(start);
+    return found;
+}
+
+IDependencyTracker::~IDependencyTracker() {}
+
+CyclicDependencyFoundExcept::CyclicDependencyFoundExcept(std::string const& p_text)
+    : Utility::Exception("Cyclic Dependency : " + p_text) {}
+CyclicDependencyFoundExcept::CyclicDependencyFoundExcept(CyclicDependencyFoundExcept const& p_other)
+    : Utility::Exception(p_other) {}
+CyclicDependencyFoundExcept& CyclicDependencyFoundExcept::operator=(CyclicDependencyFoundExcept const& p_other) {
+    Utility::Exception::operator=(p_other);
+    return *this;
+}
+CyclicDependencyFoundExcept::~CyclicDependencyFoundExcept() = default;
+
+}  // namespace Core
+}  // namespace Chart
+}  // namespace Qel

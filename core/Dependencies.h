@@ -1,0 +1,180 @@
+// Lists of dependents held by weak identity, and the cycle test over them.
+#ifndef QEL_CORE_DEPENDENCIES_H
+#define QEL_CORE_DEPENDENCIES_H
+
+#include "DebugStream.h"
+#include "IModifiable.h"
+#include "QelCoreExport.h"
+
+#include <LightArray.h>
+
+#include <boost/bind/bind.hpp>
+#include <boost/function.hpp>
+
+#include <set>
+#include <string>
+
+namespace Qel {
+namespace Chart {
+namespace Core {
+
+namespace Private {
+class DependencyWalk;
+}
+
+/// The ordered list of an object's dependents: the objects to tell when it
+/// changes. Entries are weak identities, so the list keeps nothing alive; a
+/// destroyed dependent leaves an expired entry until `Squeze` drops it.
+/// Insertion order, duplicates allowed, storage always exactly as large as
+/// the entries (every `Insert` reallocates).
+///
+/// A list must not change while a propagation walks it: `Insert`, `Remove`
+/// and `Squeze` on a list that is being walked are refused with an `ensure`
+/// report and `qeldebug::check_failed`, and the list stays as it was.
+/// `Clear` (and so the destruction of the list's owner) is allowed: the walk
+/// keeps the old entries until it is done with them and then frees them.
+class QELCORE_API Dependencies {
+public:
+    Dependencies() noexcept;
+    ~Dependencies();
+    Dependencies(Dependencies const&) = delete;
+    Dependencies& operator=(Dependencies const&) = delete;
+
+    /// Releases every entry, first to last, and frees the storage.
+    void Clear() noexcept;
+    /// Appends `p_object.Id()`. Checks nothing: not duplicates, not cycles,
+    /// not expiry (ask `HasCyclicDependency` before linking when it matters).
+    void Insert(IModifiable const& p_object);
+    /// Removes the first entry naming `p_object`; a missing entry is reported
+    /// through `ensure` and nothing is removed.
+    void Remove(IModifiable const& p_object);
+    /// Drops every expired entry, keeping the order of the others. A list
+    /// without expired entries keeps its storage untouched.
+    void Squeze();
+
+    /// The first entry; null without storage. Valid until the next change.
+    IModifiable::Identifier* Begin() { return _list.Begin(); }
+    IModifiable::Identifier const* Begin() const { return _list.Begin(); }
+    IModifiable::Identifier* End() { return _list.End(); }
+    IModifiable::Identifier const* End() const { return _list.End(); }
+
+    std::size_t Size() const { return _list.Size(); }
+    bool Empty() const { return _list.Empty(); }
+    /// True while a propagation on this thread or another walks the list.
+    bool IsBeingWalked() const;
+
+    /// True when a cycle is reachable from `p_start` along the dependents of
+    /// live trackers. Recurses once per level of the current path.
+    static bool HasCyclicDependency(IModifiable::Identifier const& p_start);
+
+private:
+    friend class Private::DependencyWalk;
+    void RefuseWhileWalked(char const* p_text) const;
+
+    Utility::LightArray<IModifiable::Identifier> _list;
+};
+
+/// An object whose dependents propagation and the cycle search follow.
+class QELCORE_API IDependencyTracker {
+public:
+    virtual ~IDependencyTracker();
+    virtual Dependencies& Deps() = 0;
+    virtual Dependencies const& Deps() const = 0;
+};
+
+/// What client code throws to refuse a link that would close a cycle. The
+/// message is "Cyclic Dependency : " followed by the given text.
+struct QELCORE_API CyclicDependencyFoundExcept : public Utility::Exception {
+    explicit CyclicDependencyFoundExcept(std::string const& p_text);
+    CyclicDependencyFoundExcept(CyclicDependencyFoundExcept const& p_other);
+    CyclicDependencyFoundExcept& operator=(CyclicDependencyFoundExcept const& p_other);
+    ~CyclicDependencyFoundExcept() override;
+};
+
+/// A generic depth-first search. `_perNodeOp` is called for each node the
+/// search enters, with a function that visits a range of children; its result
+/// steers the siblings (false stops them). `_cycleDetectOp` is called with a
+/// node reached while it is on the current path. The search keeps only the
+/// current path, so a node reached along two paths is entered twice.
+template <class N, class It>
+class DepthFirstSearch {
+public:
+    using ChildrenOp = boost::function<void(It const&, It const&)>;
+    using PerNodeOp = boost::function<bool(N&, ChildrenOp const&)>;
+    using CycleOp = boost::function<void(N&)>;
+
+    DepthFirstSearch(PerNodeOp const p_perNodeOp, CycleOp const p_cycleDetectOp)
+        : _perNodeOp(p_perNodeOp), _cycleDetectOp(p_cycleDetectOp) {
+        if (!_perNodeOp) {
+            Private::FailEnsure(
+                "\"_perNodeOp\" - __cdecl Qel::Chart::Core::DepthFirstSearch<class "
+                "Qel::Chart::Core::IModifiable::Identifier,class Qel::Chart::Core::IModifiable::Identifier "
+                "*>::DepthFirstSearch(const class boost::function<bool __cdecl(class "
+                "Qel::Chart::Core::IModifiable::Identifier &,class boost::function<void __cdecl(class "
+                "Qel::Chart::Core::IModifiable::Identifier * const &,class Qel::Chart::Core::IModifiable::Identifier "
+                "* const &)> const &)>,const class boost::function<void __cdecl(class "
+                "Qel::Chart::Core::IModifiable::Identifier &)>)");
+        }
+        if (!_cycleDetectOp) {
+            Private::FailEnsure(
+                "\"_cycleDetectOp\" - __cdecl Qel::Chart::Core::DepthFirstSearch<class "
+                "Qel::Chart::Core::IModifiable::Identifier,class Qel::Chart::Core::IModifiable::Identifier "
+                "*>::DepthFirstSearch(const class boost::function<bool __cdecl(class "
+                "Qel::Chart::Core::IModifiable::Identifier &,class boost::function<void __cdecl(class "
+                "Qel::Chart::Core::IModifiable::Identifier * const &,class Qel::Chart::Core::IModifiable::Identifier "
+                "* const &)> const &)>,const class boost::function<void __cdecl(class "
+                "Qel::Chart::Core::IModifiable::Identifier &)>)");
+        }
+    }
+
+    /// Runs one search from `p_start`.
+    void operator()(N& p_start) const {
+        std::set<N> colors;
+        Visit(p_start, colors);
+        if (!colors.empty()) {
+            Private::ReportEnsure(
+                "\"colors.empty()\" - void __cdecl Qel::Chart::Core::DepthFirstSearch<class "
+                "Qel::Chart::Core::IModifiable::Identifier,class Qel::Chart::Core::IModifiable::Identifier "
+                "*>::operator ()(class Qel::Chart::Core::IModifiable::Identifier &) const");
+        }
+    }
+
+private:
+    bool Visit(N& p_node, std::set<N>& p_colors) const {
+        if (!p_colors.insert(p_node).second) {
+            // The edge just followed closes a cycle.
+            _cycleDetectOp(p_node);
+            return true;
+        }
+        ChildrenOp const children =
+            boost::bind(&DepthFirstSearch::VisitRange, this, boost::placeholders::_1, boost::placeholders::_2,
+                        boost::ref(p_colors));
+        bool result = false;
+        try {
+            result = _perNodeOp(p_node, children);
+        } catch (...) {
+            p_colors.erase(p_node);
+            throw;
+        }
+        p_colors.erase(p_node);
+        return result;
+    }
+
+    void VisitRange(It const& p_first, It const& p_last, std::set<N>& p_colors) const {
+        for (It position = p_first; position != p_last; ++position) {
+            N node = *position;
+            if (!Visit(node, p_colors)) {
+                return;
+            }
+        }
+    }
+
+    PerNodeOp _perNodeOp;
+    CycleOp _cycleDetectOp;
+};
+
+}  // namespace Core
+}  // namespace Chart
+}  // namespace Qel
+
+#endif

@@ -1,0 +1,495 @@
+#include "Node.h"
+
+#include "DebugStream.h"
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
+namespace Qel {
+namespace Chart {
+namespace Core {
+
+qelthreads::atomic<int> Node::_debugNodeCount;
+qelthreads::atomic<int> Node::_debugNodeMemUsage;
+
+namespace {
+
+qelthreads::atomic<int> g_uniqueIdCounter;
+
+void DoNothingDeleter(void* /*p_object*/) {}
+
+// Header bits of a list's storage, shared with Dependencies.cpp.
+constexpr std::uint32_t kWalkedBit = 0x80000000u;
+constexpr std::uint32_t kOrphanBit = 0x40000000u;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Identity
+
+ModifiableNode::ModifiableNode() noexcept : _idAnchor() {}
+ModifiableNode::~ModifiableNode() = default;
+
+IModifiable::Identifier ModifiableNode::Id() const {
+    if (!_idAnchor) {
+        IModifiable* self = const_cast<ModifiableNode*>(this);
+        _idAnchor = Ptr<IModifiable>(boost::shared_ptr<IModifiable>(self, &DoNothingDeleter));
+    }
+    Ptr<IModifiable> const anchor(_idAnchor.Shared());
+    return IModifiable::Identifier(const_cast<ModifiableNode*>(this), boost::weak_ptr<IModifiable>(anchor.Shared()));
+}
+
+// ---------------------------------------------------------------------------
+// Construction and lifetime
+
+Node::Node()
+    : _self(),
+      _name(),
+      _propertyMap(),
+      _explicitRefMap(),
+      _uniqueId(++g_uniqueIdCounter),
+      _userTag(4294967295u),
+      _typeId(0xFFFF),
+      _time(),
+      _deps() {
+    ++_debugNodeCount;
+}
+
+Node::~Node() {
+    // Deleter sends Deallocate before it destroys a node; a node destroyed
+    // without it is one whose derived constructor threw inside Create, and it
+    // is still counted.
+    if (!IsDeallocated()) {
+        --_debugNodeCount;
+    }
+}
+
+void* Node::Allocator(std::size_t p_size) {
+    _debugNodeMemUsage.add(static_cast<int>(p_size));
+    try {
+        return qeldebug::allocationtracker::allocate(p_size);
+    } catch (...) {
+        _debugNodeMemUsage.add(-static_cast<int>(p_size));
+        throw;
+    }
+}
+
+void Node::ReleaseFailedConstruction(void* p_memory) noexcept {
+    std::size_t const bytes = qeldebug::allocationtracker::deallocate(p_memory);
+    _debugNodeMemUsage.add(-static_cast<int>(bytes));
+}
+
+namespace Private {
+
+// Deletions that start while another runs on the same thread (a node that
+// owns the next one, say) wait until it is done, so that long ownership
+// chains are deleted one after another instead of recursively.
+class NodeInternals {
+public:
+    static void DeleteOne(Node* p_node) noexcept {
+        try {
+            int const count = Node::_debugNodeCount.add(0);
+            Utility::GetLogger().dout("Trace") << "delete node id(" << p_node->_uniqueId << ") type("
+                                               << p_node->_typeId << ") : count = " << count << std::endl;
+            p_node->SendDeallocate();
+            p_node->Deps().Clear();
+            p_node->~Node();
+            std::size_t const bytes = qeldebug::allocationtracker::deallocate(p_node);
+            Node::_debugNodeMemUsage.add(-static_cast<int>(bytes));
+            --Node::_debugNodeCount;
+        } catch (...) {
+            try {
+                Utility::GetLogger().derr("")
+                    << "WARNING: \"false && \"Exception caught while deallocating a node!\"\" - "
+                    << "void __cdecl Qel::Chart::Core::Node::Deleter(class Qel::Chart::Core::Node *) throw() @line239"
+                    << std::endl;
+                qeldebug::handleexcept(
+                    "void __cdecl Qel::Chart::Core::Node::Deleter(class Qel::Chart::Core::Node *) throw() @line240",
+                    Utility::GetLogger(), false);
+            } catch (...) {
+                // Reporting failed too; nothing may leave the deleter.
+            }
+        }
+    }
+
+    static void WriteLine(std::ostream& p_stream, Node const& p_node) {
+        p_stream << "id(" << p_node._uniqueId << ") ";
+        p_stream << "name(";
+        ::operator<<(p_stream, p_node._name);
+        p_stream << ") ";
+        p_stream << "type.id(" << p_node._typeId << ") ";
+        std::string const name = typeid(p_node).name();
+        p_stream << "type(";
+        if (name.size() <= 25) {
+            p_stream << name;
+        } else {
+            p_stream << "..." << name.substr(name.size() - 25);
+        }
+        p_stream << ") ";
+    }
+
+    static PropertyMap const& Properties(Node const& p_node) { return p_node._propertyMap; }
+    static ExplicitRefMap const& Refs(Node const& p_node) { return p_node._explicitRefMap; }
+};
+
+namespace {
+struct PendingDeletions {
+    bool running = false;
+    std::vector<Node*> queue;
+};
+thread_local PendingDeletions t_pending;
+}  // namespace
+
+}  // namespace Private
+
+void Node::Deleter(Node* p_node) {
+    Private::PendingDeletions& pending = Private::t_pending;
+    if (pending.running) {
+        try {
+            pending.queue.push_back(p_node);
+            return;
+        } catch (...) {
+            // No room to defer: delete it right here instead.
+            Private::NodeInternals::DeleteOne(p_node);
+            return;
+        }
+    }
+    pending.running = true;
+    Private::NodeInternals::DeleteOne(p_node);
+    for (std::size_t i = 0; i < pending.queue.size(); ++i) {
+        Private::NodeInternals::DeleteOne(pending.queue[i]);
+    }
+    pending.queue.clear();
+    pending.running = false;
+}
+
+void Node::operator delete(void* /*p_block*/) {
+    Utility::GetLogger().derr("") << "Node::operator delete - called when it should not be!" << std::endl;
+    std::abort();
+}
+
+void Node::operator delete[](void* /*p_block*/) {
+    Utility::GetLogger().derr("") << "Node::operator delete[] - called when it should not be!" << std::endl;
+    std::abort();
+}
+
+TimeStamp const Node::Time() const { return _time; }
+
+std::string const Node::Name() const {
+    std::size_t length = 0;
+    char const* chars = Utility::LightString_Base<char>::GetPtr(_name, length);
+    if (chars == nullptr || length == 0) {
+        return std::string();
+    }
+    return std::string(chars, length);
+}
+
+Dependencies& Node::Deps() { return _deps; }
+Dependencies const& Node::Deps() const { return _deps; }
+
+// ---------------------------------------------------------------------------
+// Propagation
+
+namespace Private {
+
+// The depth-first walk over dependents lists. Instead of recursing once per
+// level it keeps the current path as frames on a per-thread stack, which is
+// reused by every walk on the thread (nested walks started from a TouchThis
+// push above the frames of the walk that called them).
+class DependencyWalk {
+public:
+    static void Run(Dependencies& p_dependents, IModifiable::ModifiableType p_type, IModifiable::Change p_change,
+                    IModifiable::Relationship const& p_relationship, WeakPtr<Node> const& p_originator,
+                    std::string const& p_name, boost::any const& p_value);
+
+    struct Frame {
+        IModifiable::Identifier* entries;  // the list's block, fixed when the frame starts
+        Dependencies* owner;               // not read once the block is orphaned
+        std::uint32_t next;
+        std::uint32_t count;
+        IModifiable::Relationship relationship;  // given to every entry of this list
+        bool expiredSeen;
+    };
+    using Block = Utility::LightArray<IModifiable::Identifier>;
+
+private:
+    static IModifiable::Relationship Derive(IModifiable::Relationship p_given) {
+        return p_given == IModifiable::Self ? IModifiable::Explicit : IModifiable::Implicit;
+    }
+
+    static bool Push(std::vector<Frame>& p_stack, Dependencies& p_list, IModifiable::Relationship p_given) {
+        IModifiable::Identifier* entries = p_list._list.Begin();
+        if (entries == nullptr || (Block::UserBitsOf(entries) & kWalkedBit) != 0) {
+            return false;  // nothing to walk, or already on the path (a cycle)
+        }
+        p_stack.push_back(Frame{entries, &p_list, 0, static_cast<std::uint32_t>(Block::SizeOf(entries)),
+                                Derive(p_given), false});
+        Block::SetUserBitsOf(entries, kWalkedBit);
+        return true;
+    }
+
+    // Ends a frame: an orphaned block is freed; otherwise the list is
+    // unmarked and, when requested, squeezed.
+    static void Finish(Frame const& p_frame, bool p_squeeze) {
+        if ((Block::UserBitsOf(p_frame.entries) & kOrphanBit) != 0) {
+            Block::DestroyDetached(p_frame.entries);
+            return;
+        }
+        Block::SetUserBitsOf(p_frame.entries, 0);
+        if (p_squeeze && p_frame.expiredSeen) {
+            p_frame.owner->Squeze();
+        }
+    }
+
+    static void Unwind(std::vector<Frame>& p_stack, std::size_t p_base) noexcept {
+        while (p_stack.size() > p_base) {
+            Frame const frame = p_stack.back();
+            p_stack.pop_back();
+            Finish(frame, false);
+        }
+    }
+};
+
+namespace {
+thread_local std::vector<DependencyWalk::Frame>* t_walkStack = nullptr;
+
+std::vector<DependencyWalk::Frame>& WalkStack() {
+    if (t_walkStack == nullptr) {
+        static thread_local std::vector<DependencyWalk::Frame> stack;
+        stack.reserve(64);
+        t_walkStack = &stack;
+    }
+    return *t_walkStack;
+}
+}  // namespace
+
+void DependencyWalk::Run(Dependencies& p_dependents, IModifiable::ModifiableType p_type, IModifiable::Change p_change,
+                         IModifiable::Relationship const& p_relationship, WeakPtr<Node> const& p_originator,
+                         std::string const& p_name, boost::any const& p_value) {
+    std::vector<Frame>& stack = WalkStack();
+    std::size_t const base = stack.size();
+    if (!Push(stack, p_dependents, p_relationship)) {
+        return;
+    }
+    try {
+        while (stack.size() > base) {
+            Frame& frame = stack.back();
+            if (frame.next == frame.count || (Block::UserBitsOf(frame.entries) & kOrphanBit) != 0) {
+                Frame const done = frame;
+                stack.pop_back();
+                Finish(done, true);
+                continue;
+            }
+            IModifiable::Identifier& entry = frame.entries[frame.next++];
+            if (entry.Expired()) {
+                frame.expiredSeen = true;
+                continue;
+            }
+            IModifiable* dependent = entry.Address();
+            IModifiable::Relationship const relationship = frame.relationship;
+            std::size_t const level = stack.size() - 1;
+            dependent->TouchThis(p_type, p_change, relationship, p_originator, p_name, p_value);
+            // The call may have started walks of its own (the stack may have
+            // moved) or ended the dependent itself.
+            Frame& current = stack[level];
+            if (entry.Expired()) {
+                current.expiredSeen = true;
+                continue;
+            }
+            IDependencyTracker* tracker = dynamic_cast<IDependencyTracker*>(dependent);
+            if (tracker == nullptr) {
+                Utility::GetLogger().chkptr(
+                    nullptr,
+                    "\"void*(tracker)\" - void __cdecl `anonymous-namespace'::CallTouch(class "
+                    "Qel::Chart::Core::Dependencies &,const enum Qel::Chart::Core::IModifiable::ModifiableType,const "
+                    "enum Qel::Chart::Core::IModifiable::Change,const enum Qel::Chart::Core::IModifiable::Relationship "
+                    "&,const class Qel::Chart::Core::WeakPtr<class Qel::Chart::Core::Node> &,const class "
+                    "std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> > &,const class "
+                    "boost::any &,unsigned int &)");
+                continue;  // an object without a list has no dependents to follow
+            }
+            Push(stack, tracker->Deps(), relationship);
+        }
+    } catch (...) {
+        Unwind(stack, base);
+        throw;
+    }
+}
+
+}  // namespace Private
+
+void Node::TouchThis(IModifiable::ModifiableType type, IModifiable::Change change,
+                     IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
+                     std::string const& name, boost::any const& value) {
+    _time.Touch();
+    if (relationship != IModifiable::Self) {
+        return;
+    }
+    if (!p_originator.Expired()) {
+        Private::ReportEnsure(
+            "\"p_originator.Expired()\" - void __cdecl Qel::Chart::Core::Node::TouchThis(const enum "
+            "Qel::Chart::Core::IModifiable::ModifiableType,const enum Qel::Chart::Core::IModifiable::Change,const "
+            "enum Qel::Chart::Core::IModifiable::Relationship,const class Qel::Chart::Core::WeakPtr<class "
+            "Qel::Chart::Core::Node> &,const class std::basic_string<char,struct std::char_traits<char>,class "
+            "std::allocator<char> > &,const class boost::any &)");
+    }
+    IDependencyTracker& tracker = *this;
+    Private::DependencyWalk::Run(tracker.Deps(), type, change, relationship, _self, name, value);
+}
+
+// ---------------------------------------------------------------------------
+// Type registry and cloning
+
+namespace Private {
+namespace {
+
+struct NodeFactory {
+    using Factory = boost::function<Ptr<Node>()>;
+    using Table = std::map<unsigned short, Factory>;
+    using FactoryPair = Table::value_type;
+    static Table& Register() {
+        static Table table;
+        return table;
+    }
+};
+
+std::map<Utility::TypeInfo, unsigned short>& TypeTable() {
+    static std::map<Utility::TypeInfo, unsigned short> table;
+    return table;
+}
+
+unsigned short runningId = 0;
+
+qelthreads::mutex_base<1>& RegistryMutex() {
+    static qelthreads::mutex_base<1> mutex;
+    return mutex;
+}
+
+}  // namespace
+}  // namespace Private
+
+unsigned short Node::RegisterNodeType(std::type_info const& p_type, boost::function<Ptr<Node>()> const& p_factory) {
+    using Private::NodeFactory;
+    using Private::runningId;
+    // The tables come first so that they outlive the mutex's users.
+    NodeFactory::Register();
+    Private::TypeTable();
+    std::lock_guard<qelthreads::mutex_base<1>> lock(Private::RegistryMutex());
+    auto const inserted = Private::TypeTable().insert(std::make_pair(Utility::TypeInfo(p_type), runningId));
+    if (inserted.second) {
+        if (!NodeFactory::Register().insert(NodeFactory::FactoryPair(runningId, p_factory)).second) {
+            Private::ReportEnsure(
+                "\"NodeFactory::Register().insert(NodeFactory::FactoryPair(runningId, p_factory)).second && "
+                "\"InternalError: Core::Node found a duplicate factory entry.\"\" - unsigned short __cdecl "
+                "Qel::Chart::Core::Node::RegisterNodeType(const class type_info &,const class "
+                "boost::function<class Qel::Chart::Core::Ptr<class Qel::Chart::Core::Node> __cdecl(void)> &)");
+        }
+        Utility::GetLogger().dout("NodeTypeInfo")
+            << "id(" << runningId << ") name(" << p_type.name() << ")" << std::endl;
+        ++runningId;
+    }
+    return inserted.first->second;
+}
+
+Ptr<Node> Node::CreateTypeOf(Ptr<Node> const& p_node) {
+    using Private::NodeFactory;
+    if (!p_node) {
+        throw NullPtrException("null pointer passed to Core::Ptr");
+    }
+    NodeFactory::Register();
+    Private::TypeTable();
+    std::lock_guard<qelthreads::mutex_base<1>> lock(Private::RegistryMutex());
+    auto const it = NodeFactory::Register().find(p_node->_typeId);
+    if (it == NodeFactory::Register().end()) {
+        Private::FailEnsure(
+            "\"it != NodeFactory::Register().end()\" - class Qel::Chart::Core::Ptr<class Qel::Chart::Core::Node> "
+            "__cdecl Qel::Chart::Core::Node::CreateTypeOf(const class Qel::Chart::Core::Ptr<class "
+            "Qel::Chart::Core::Node> &)");
+    }
+    return it->second();
+}
+
+Utility::TypeInfo Node::Type() const { return Utility::TypeInfo(typeid(*this)); }
+
+// ---------------------------------------------------------------------------
+// Dump
+
+void Node::Dump(std::ostream& p_stream, Verbosity p_verbosity, std::size_t p_indent) const {
+    int const verbosity = p_verbosity < 0 ? 0 : (p_verbosity > 3 ? 3 : static_cast<int>(p_verbosity));
+    std::string const indent(p_indent, '\t');
+    // Beyond 80 the rule would be negative: it stays empty.
+    std::string const rule(p_indent < 80 ? 80 - p_indent : 0, '-');
+    p_stream << indent << rule << "\n";
+    p_stream << indent << "+ ";
+    Private::NodeInternals::WriteLine(p_stream, *this);
+    p_stream << "\n";
+    if (verbosity >= DumpProperties) {
+        std::size_t const count = _propertyMap._properties.Size();
+        for (std::size_t i = 0; i < count; ++i) {
+            IProperty const& property = *_propertyMap._properties[i];
+            p_stream << indent << "\t" << property.Name() << " = ";
+            if (property.IsValueDefined()) {
+                p_stream << property.GetValueAsStringDebug() << "\n";
+            } else {
+                p_stream << "<" << property.GetValueAsStringDebug() << ">\n";
+            }
+        }
+    }
+    if (verbosity >= DumpRefs) {
+        std::size_t const count = _explicitRefMap._refs.Size();
+        for (std::size_t i = 0; i < count; ++i) {
+            IExplicitRef const& ref = *_explicitRefMap._refs[i];
+            p_stream << indent << "\t" << (ref.IsRefList() ? "ref-list: " : "ref     : ") << ref.Name() << "\n";
+            ref.Dump(p_stream, static_cast<Verbosity>(verbosity), static_cast<int>(p_indent + 1));
+        }
+    }
+    if (verbosity >= DumpDependents) {
+        if (!_deps.Empty()) {
+            p_stream << indent << "\t" << "dependents: \n";
+        }
+        int i = 0;
+        for (IModifiable::Identifier const* entry = _deps.Begin(); entry != _deps.End(); ++entry, ++i) {
+            p_stream << indent << "\t" << "    [" << i << "] ";
+            if (entry->Expired()) {
+                p_stream << "** expired **\n";
+                continue;
+            }
+            IModifiable* const ptr = entry->Get();
+            if (ptr == nullptr) {
+                Private::ReportEnsure(
+                    "\"ptr\" - void __cdecl Qel::Chart::Core::Node::Dump(class std::basic_ostream<char,struct "
+                    "std::char_traits<char> > &,const enum Qel::Chart::Core::Verbosity,const unsigned __int64) const");
+            }
+            Node const* const node = dynamic_cast<Node const*>(ptr);
+            if (node != nullptr) {
+                Private::NodeInternals::WriteLine(p_stream, *node);
+                p_stream << "\n";
+            } else {
+                p_stream << "## unknown (property?) ##\n";
+            }
+        }
+    }
+}
+
+void Node::DumpDebug(qeldebug::dbgostream const& p_stream, Verbosity p_verbosity, std::size_t p_indent) const {
+    qeldebug::dbgostream copy(p_stream);
+    Utility::DebugStreamBuf buffer(copy);
+    std::ostream stream(&buffer);
+    Dump(stream, p_verbosity, p_indent);
+}
+
+}  // namespace Core
+}  // namespace Chart
+}  // namespace Qel
+
+std::ostream& operator<<(std::ostream& p_stream, Qel::Chart::Core::Node const& p_node) {
+    Qel::Chart::Core::Private::NodeInternals::WriteLine(p_stream, p_node);
+    return p_stream;
+}
+
+std::ostream& operator<<(std::ostream& p_stream, Qel::Chart::Core::Ptr<Qel::Chart::Core::Node> const& p_node) {
+    return p_stream << *p_node;
+}

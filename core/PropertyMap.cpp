@@ -1,0 +1,73 @@
+#include "PropertyMap.h"
+
+#include "DebugStream.h"
+#include "PropertyCreator.h"
+
+#include <climits>
+
+namespace Qel {
+namespace Chart {
+namespace Core {
+
+void IProperty::RegisterOn(Node& p_owner, IProperty& p_property) {
+    PropertyCreator::CreatePropertyEntry(p_owner, p_property);
+}
+
+PropertyMap::PropertyMap() noexcept : _properties() {}
+PropertyMap::~PropertyMap() = default;
+
+std::uint64_t PropertyMap::Size() const { return _properties.Size(); }
+
+void PropertyMap::Create(IProperty& p_property) {
+    if (Find(p_property.Name()) != -1) {
+        char const* const text =
+            "\"Find(p_property.Name()) == -1\" - void __cdecl Qel::Chart::Core::PropertyMap::Create(class "
+            "Qel::Chart::Core::IProperty &)";
+        bool const outcome = Find(p_property.Name()) == -1;
+        Utility::GetLogger().ensure(outcome, text);
+        throw qeldebug::check_failed(text);
+    }
+    _properties.Append(&p_property);
+}
+
+int PropertyMap::Find(std::string const& p_name) const {
+    std::size_t const count = _properties.Size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (_properties[i]->Name() == p_name) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+IProperty& PropertyMap::Get(std::string const& p_name) const {
+    int const index = Find(p_name);
+    if (index == -1) {
+        char const* const where =
+            "class Qel::Chart::Core::IProperty &__cdecl Qel::Chart::Core::PropertyMap::Get(const class "
+            "std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> > &) const @line41";
+        Utility::GetLogger().sentry(where);
+        // No property can stand in for the missing one.
+        throw qeldebug::check_failed(where);
+    }
+    return *_properties[static_cast<std::size_t>(index)];
+}
+
+IProperty& PropertyMap::Get(std::uint64_t p_index) const {
+    std::uint64_t const size = _properties.Size();
+    if (p_index >= size) {
+        char const* const text =
+            "\"0 <= (int)p_index < (int)_properties.Size()\" - class Qel::Chart::Core::IProperty &__cdecl "
+            "Qel::Chart::Core::PropertyMap::Get(const unsigned __int64) const";
+        // Indices past INT_MAX are shown as INT_MAX so that the report never
+        // shows a wrapped index that looks valid.
+        int const shown = p_index > static_cast<std::uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(p_index);
+        Utility::GetLogger().chkrng(0, static_cast<int>(size), shown, text);
+        throw qeldebug::check_failed(text);
+    }
+    return *_properties[static_cast<std::size_t>(p_index)];
+}
+
+}  // namespace Core
+}  // namespace Chart
+}  // namespace Qel
