@@ -32,7 +32,8 @@ jobs=2
 
 # Installs the packages the build needs, touching apt only when one is missing.
 install_dependencies() {
-  local packages=(cmake g++ libboost-dev libgtest-dev libbenchmark-dev)
+  # make is named because cmake only recommends it, and recommends are skipped.
+  local packages=(cmake make g++ libboost-dev libgtest-dev libbenchmark-dev)
   local missing=()
   local package
   for package in "${packages[@]}"; do
