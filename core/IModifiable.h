@@ -19,6 +19,7 @@ namespace Chart {
 namespace Core {
 
 class Node;
+class ExplicitRefBase;
 class ExplicitRef;
 class ExplicitRefList;
 
@@ -100,6 +101,7 @@ public:
 
 private:
     friend class Node;
+    friend class ExplicitRefBase;
     friend class ExplicitRef;
     friend class ExplicitRefList;
 

@@ -2,14 +2,22 @@
 #ifndef QEL_CORE_QELCHARTCORE_H
 #define QEL_CORE_QELCHARTCORE_H
 
+#include "CompositePropertyBase.h"
 #include "DebugStream.h"
 #include "Dependencies.h"
+#include "ExplicitRef.h"
 #include "ExplicitRefMap.h"
+#include "ExplicitRefAccess.h"
 #include "IModifiable.h"
+#include "ModificationWatcher.h"
 #include "ModifiablePtr.h"
 #include "Node.h"
+#include "NodeAccess.h"
+#include "Property.h"
+#include "PropertyAccess.h"
 #include "PropertyCreator.h"
 #include "PropertyMap.h"
+#include "PropertyNameCache.h"
 #include "Ptr.h"
 #include "Stringifiers.h"
 #include "TimeStamp.h"

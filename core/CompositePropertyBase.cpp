@@ -1,0 +1,78 @@
+#include "CompositePropertyBase.h"
+
+#include "DebugStream.h"
+#include "Node.h"
+#include "PropertyCreator.h"
+
+namespace Qel {
+namespace Chart {
+namespace Core {
+
+CompositePropertyBase::CompositePropertyBase(Node& p_node, std::string const& p_name)
+    : _parent(&p_node), _baseName(p_name + "."), _time(), _subjects(), _times() {}
+
+CompositePropertyBase::CompositePropertyBase(CompositePropertyBase& p_enclosing, std::string const& p_name)
+    : _parent(p_enclosing._parent), _baseName(p_enclosing._baseName + p_name + "."), _time(), _subjects(), _times() {}
+
+CompositePropertyBase::~CompositePropertyBase() = default;
+
+std::string const CompositePropertyBase::Name() const { return _baseName; }
+
+IModifiable& CompositePropertyBase::Modifiable() const { return PropertyCreator::ToModifiable(*_parent); }
+
+void CompositePropertyBase::Watch(IModifiable const& p_part) {
+    _subjects.push_back(ModifiablePtr(p_part.Id()));
+    try {
+        _times.push_back(_subjects.back()->Time());
+    } catch (...) {
+        _subjects.pop_back();  // both vectors stay the same length
+        throw;
+    }
+    if (_subjects.size() != _times.size()) {
+        Private::ReportEnsure(
+            "\"_subjects.size() == _times.size()\" - void __cdecl "
+            "Qel::Chart::Core::CompositePropertyBase::Watch(const class Qel::Chart::Core::IModifiable &)");
+    }
+}
+
+IModifiable::Identifier CompositePropertyBase::Id() const {
+    IModifiable::Identifier const nodeId = Modifiable().Id();
+    return IModifiable::Identifier(const_cast<CompositePropertyBase*>(this), nodeId.Lifetime());
+}
+
+TimeStamp const CompositePropertyBase::Time() const {
+    bool changed = false;
+    for (std::size_t i = 0; i < _subjects.size(); ++i) {
+        // A part that is gone can change no more; it is skipped.
+        if (!_subjects[i]) {
+            continue;
+        }
+        TimeStamp const now = _subjects[i]->Time();
+        if (now != _times[i]) {
+            _times[i] = now;
+            changed = true;
+        }
+    }
+    if (changed) {
+        _time.Touch();
+    }
+    return _time;
+}
+
+void CompositePropertyBase::TouchThis(IModifiable::ModifiableType type, IModifiable::Change change,
+                                      IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
+                                      std::string const& name, boost::any const& value) {
+    for (std::size_t i = 0; i < _subjects.size(); ++i) {
+        if (!_subjects[i]) {
+            continue;
+        }
+        _subjects[i]->TouchThis(type, change, relationship, p_originator, name, value);
+        _times[i] = _subjects[i]->Time();
+    }
+    _time.Touch();
+    Modifiable().TouchThis(type, change, relationship, p_originator, name, value);
+}
+
+}  // namespace Core
+}  // namespace Chart
+}  // namespace Qel

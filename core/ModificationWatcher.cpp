@@ -1,0 +1,105 @@
+#include "ModificationWatcher.h"
+
+namespace Qel {
+namespace Chart {
+namespace Core {
+
+ModificationWatcher::ModificationWatcher() : _lastTime(), _subject() {}
+
+ModificationWatcher::ModificationWatcher(Ptr<IModifiable> const& p_subject)
+    : _lastTime(), _subject(ModifiablePtr(p_subject->Id())) {
+    Reset();
+}
+
+ModificationWatcher::ModificationWatcher(IModifiable const& p_subject)
+    : _lastTime(), _subject(ModifiablePtr(p_subject.Id())) {
+    Reset();
+}
+
+ModificationWatcher::ModificationWatcher(ModificationWatcher const& p_other) = default;
+ModificationWatcher& ModificationWatcher::operator=(ModificationWatcher const& p_other) = default;
+ModificationWatcher::~ModificationWatcher() = default;
+
+void ModificationWatcher::Watch(Ptr<IModifiable> const& p_subject) {
+    Ptr<IModifiable> const held(p_subject);  // keeps the subject for the call
+    Watch(*held);
+}
+
+void ModificationWatcher::Watch(IModifiable const& p_subject) {
+    IModifiable::Identifier const id = p_subject.Id();
+    if (!Empty() && _subject->Id() == id) {
+        return;
+    }
+    _subject = ModifiablePtr(id);
+    Reset();
+    _lastTime.ForceTouch();
+}
+
+bool ModificationWatcher::Empty() const { return !_subject; }
+
+bool ModificationWatcher::Modified() const {
+    if (!_subject) {
+        return true;
+    }
+    return _subject->Time() != _lastTime;
+}
+
+bool ModificationWatcher::ModifiedOrEmpty() const { return Empty() || Modified(); }
+
+void ModificationWatcher::Reset() {
+    if (!Empty()) {
+        _lastTime = _subject->Time();
+    } else {
+        _lastTime.Reset();
+    }
+}
+
+void ModificationWatcher::Touch() { _lastTime.ForceTouch(); }
+
+// ---------------------------------------------------------------------------
+
+ModificationWatcherList::ModificationWatcherList() : _watchers() {}
+ModificationWatcherList::ModificationWatcherList(ModificationWatcherList const& p_other) : _watchers(p_other._watchers) {}
+
+ModificationWatcherList& ModificationWatcherList::operator=(ModificationWatcherList const& p_other) {
+    if (this != &p_other) {
+        Clear();
+        _watchers = p_other._watchers;
+    }
+    return *this;
+}
+
+ModificationWatcherList::~ModificationWatcherList() { Clear(); }
+
+void ModificationWatcherList::Append(ModificationWatcher const& p_watcher) { _watchers.Append(p_watcher); }
+void ModificationWatcherList::Clear() { _watchers.Clear(); }
+bool ModificationWatcherList::Empty() const { return _watchers.Size() == 0; }
+ModificationWatcher const* ModificationWatcherList::Begin() const { return _watchers.Begin(); }
+ModificationWatcher const* ModificationWatcherList::End() const { return _watchers.End(); }
+
+bool ModificationWatcherList::Modified() const {
+    for (ModificationWatcher const* w = _watchers.Begin(); w != _watchers.End(); ++w) {
+        if (w->Modified()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ModificationWatcherList::ModifiedOrEmpty() const { return Empty() || Modified(); }
+
+void ModificationWatcherList::Reset() {
+    for (ModificationWatcher* w = _watchers.Begin(); w != _watchers.End(); ++w) {
+        w->Reset();
+    }
+}
+
+void ModificationWatcherList::Touch() {
+    for (ModificationWatcher* w = _watchers.Begin(); w != _watchers.End(); ++w) {
+        w->Touch();
+    }
+}
+
+}  // namespace Core
+}  // namespace Chart
+}  // namespace Qel

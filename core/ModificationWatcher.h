@@ -1,0 +1,83 @@
+// Watchers: remember a subject's stamp and tell later whether it moved.
+#ifndef QEL_CORE_MODIFICATIONWATCHER_H
+#define QEL_CORE_MODIFICATIONWATCHER_H
+
+#include "IModifiable.h"
+#include "ModifiablePtr.h"
+#include "Ptr.h"
+#include "QelCoreExport.h"
+#include "TimeStamp.h"
+
+#include <LightArray.h>
+
+namespace Qel {
+namespace Chart {
+namespace Core {
+
+/// Remembers one subject, weakly, with its stamp as it was when the watcher
+/// last looked. A destroyed subject counts as modified. Because every node
+/// that a change reaches stamps itself, a watcher on a node also notices
+/// changes of everything the node depends on.
+class QELCORE_API ModificationWatcher {
+public:
+    /// Empty: nothing watched.
+    ModificationWatcher();
+    /// Watches `p_subject`, starting clean.
+    explicit ModificationWatcher(Ptr<IModifiable> const& p_subject);
+    explicit ModificationWatcher(IModifiable const& p_subject);
+    ModificationWatcher(ModificationWatcher const& p_other);
+    ModificationWatcher& operator=(ModificationWatcher const& p_other);
+    ~ModificationWatcher();
+
+    /// Switches to `p_subject`; a different subject starts modified, the same one changes nothing.
+    void Watch(Ptr<IModifiable> const& p_subject);
+    void Watch(IModifiable const& p_subject);
+
+    /// True when nothing is watched or the subject's node is gone.
+    bool Empty() const;
+    /// True when empty, or when the subject's stamp differs from the remembered one.
+    bool Modified() const;
+    /// Same answer as `Modified()` in every state.
+    bool ModifiedOrEmpty() const;
+    /// Remembers the subject's current stamp (or resets it when empty).
+    void Reset();
+    /// Forces the next `Modified()` to answer true (unless the subject's stamp is (0, touched)).
+    void Touch();
+
+private:
+    TimeStamp _lastTime;
+    ModifiablePtr _subject;
+};
+
+/// Several watchers, asked at once.
+class QELCORE_API ModificationWatcherList {
+public:
+    ModificationWatcherList();
+    ModificationWatcherList(ModificationWatcherList const& p_other);
+    /// Self-assignment leaves the list as it was.
+    ModificationWatcherList& operator=(ModificationWatcherList const& p_other);
+    ~ModificationWatcherList();
+
+    /// Adds a copy of `p_watcher` at the end (the storage grows by exactly one;
+    /// a subject may be watched more than once).
+    void Append(ModificationWatcher const& p_watcher);
+    void Clear();
+    bool Empty() const;
+    ModificationWatcher const* Begin() const;
+    ModificationWatcher const* End() const;
+    /// True as soon as one watcher, in order, reports `Modified()`; false for an empty list.
+    bool Modified() const;
+    /// True for an empty list; otherwise `Modified()`.
+    bool ModifiedOrEmpty() const;
+    void Reset();
+    void Touch();
+
+private:
+    Utility::LightArray<ModificationWatcher> _watchers;
+};
+
+}  // namespace Core
+}  // namespace Chart
+}  // namespace Qel
+
+#endif

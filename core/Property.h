@@ -1,0 +1,131 @@
+// The ready-made typed property.
+#ifndef QEL_CORE_PROPERTY_H
+#define QEL_CORE_PROPERTY_H
+
+#include "IModifiable.h"
+#include "Node.h"
+#include "PropertyCreator.h"
+#include "PropertyMap.h"
+
+#include <boost/any.hpp>
+#include <boost/optional.hpp>
+
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <typeinfo>
+#include <utility>
+
+namespace Qel {
+namespace Chart {
+namespace Core {
+
+namespace Private {
+
+template <class T, class = void>
+struct IsPrintable : std::false_type {};
+template <class T>
+struct IsPrintable<T, std::void_t<decltype(std::declval<std::ostream&>() << std::declval<T const&>())>>
+    : std::true_type {};
+
+/// The debug text of a value: its `operator<<` where it has one, otherwise a
+/// placeholder that names the type.
+template <class T>
+std::string DebugText(T const& p_value) {
+    if constexpr (IsPrintable<T>::value) {
+        std::ostringstream text;
+        text << p_value;
+        return text.str();
+    } else {
+        return std::string("(unprintable ") + typeid(T).name() + ")";
+    }
+}
+
+}  // namespace Private
+
+/// A typed property of a node, registered on its owner when constructed (so
+/// it is usually a member of the owner's class; it must live as long as the
+/// owner). Every change (`Set`, `SetValue`, `ResetValue`, `Touch`) stamps the
+/// property and touches the owner as a change of kind `TypeProperty` with the
+/// property's name and the new value as payload, so it propagates to the
+/// owner's dependents. A `Property` is also a modifiable: watchers can watch
+/// it and composites can take it as a part (a touch that arrives through
+/// `TouchThis` only stamps it).
+template <class T>
+class Property : public IProperty, public Modifiable<1> {
+public:
+    /// An undefined property named `p_name` on `p_owner`.
+    Property(Node& p_owner, std::string p_name) : _owner(&p_owner), _name(std::move(p_name)), _value(), _time() {
+        IProperty::RegisterOn(p_owner, *this);
+    }
+    /// A property holding `p_initial`.
+    Property(Node& p_owner, std::string p_name, T p_initial)
+        : _owner(&p_owner), _name(std::move(p_name)), _value(std::move(p_initial)), _time() {
+        IProperty::RegisterOn(p_owner, *this);
+    }
+    Property(Property const&) = delete;
+    Property& operator=(Property const&) = delete;
+
+    /// The value; throws `std::logic_error` while it is undefined.
+    T const& Get() const {
+        if (!_value) {
+            throw std::logic_error("Property '" + _name + "' has no value");
+        }
+        return *_value;
+    }
+    /// Stores `p_value` and announces an `Edit`.
+    void Set(T const& p_value) {
+        _value = p_value;
+        Changed(IModifiable::Edit, boost::any(p_value));
+    }
+
+    // IProperty
+    std::string const Name() const override { return _name; }
+    bool IsValueDefined() const override { return static_cast<bool>(_value); }
+    /// Makes the value undefined and announces a `Clear`.
+    void ResetValue() override {
+        _value = boost::none;
+        Changed(IModifiable::Clear, boost::any());
+    }
+    std::type_info const& Type() const override { return typeid(T); }
+    /// Announces a `Force` change without altering the value.
+    void Touch() override { Changed(IModifiable::Force, boost::any()); }
+    /// The value wrapped; empty while undefined.
+    boost::any GetValue() const override { return _value ? boost::any(*_value) : boost::any(); }
+    /// Stores a wrapped `T`; any other type throws `boost::bad_any_cast` and changes nothing.
+    void SetValue(boost::any const& p_value) override { Set(boost::any_cast<T const&>(p_value)); }
+    /// The value through `operator<<` of `T` (or a placeholder); "undefined" while undefined.
+    std::string GetValueAsStringDebug() const override {
+        return _value ? Private::DebugText(*_value) : std::string("undefined");
+    }
+
+    // IModifiable
+    IModifiable::Identifier Id() const override {
+        return IModifiable::Identifier(const_cast<Property*>(this),
+                                       PropertyCreator::ToModifiable(*_owner).Id().Lifetime());
+    }
+    TimeStamp const Time() const override { return _time; }
+    void TouchThis(IModifiable::ModifiableType, IModifiable::Change, IModifiable::Relationship,
+                   WeakPtr<Node> const&, std::string const&, boost::any const&) override {
+        _time.Touch();
+    }
+
+private:
+    void Changed(IModifiable::Change p_change, boost::any const& p_payload) {
+        _time.Touch();
+        PropertyCreator::ToModifiable(*_owner).TouchThis(IModifiable::TypeProperty, p_change, IModifiable::Self,
+                                                         WeakPtr<Node>(), _name, p_payload);
+    }
+
+    Node* _owner;
+    std::string _name;
+    boost::optional<T> _value;
+    TimeStamp _time;
+};
+
+}  // namespace Core
+}  // namespace Chart
+}  // namespace Qel
+
+#endif
