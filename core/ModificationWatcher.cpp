@@ -38,10 +38,12 @@ void ModificationWatcher::Watch(IModifiable const& p_subject) {
 bool ModificationWatcher::Empty() const { return !_subject; }
 
 bool ModificationWatcher::Modified() const {
-    if (!_subject) {
+    // One expiry test: Get() is null exactly when the subject's node is gone.
+    IModifiable const* const subject = _subject.Id().Get();
+    if (subject == nullptr) {
         return true;
     }
-    return _subject->Time() != _lastTime;
+    return subject->Time() != _lastTime;
 }
 
 bool ModificationWatcher::ModifiedOrEmpty() const { return Empty() || Modified(); }

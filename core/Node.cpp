@@ -3,6 +3,7 @@
 #include "DebugStream.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -216,6 +217,51 @@ public:
     using Block = Utility::LightArray<IModifiable::Identifier>;
 
 private:
+    // The cross-cast from a dependent to its tracker is the costliest step
+    // of the walk. Its answer depends only on the object's dynamic type,
+    // which the vtable pointer of its IModifiable part identifies, so the
+    // walk remembers the offset per vtable (a few types per walk at most)
+    // and gives exactly what dynamic_cast gives.
+    class TrackerCasts {
+    public:
+        IDependencyTracker* ToTracker(IModifiable* p_object) {
+            void const* const vtable = VtableOf(p_object);
+            for (std::size_t i = 0; i < _used; ++i) {
+                if (_entries[i].vtable == vtable) {
+                    return _entries[i].isTracker ? Apply(p_object, _entries[i].offset) : nullptr;
+                }
+            }
+            IDependencyTracker* const tracker = dynamic_cast<IDependencyTracker*>(p_object);
+            Entry& entry = _entries[_used < kSize ? _used++ : (_next++ % kSize)];
+            entry.vtable = vtable;
+            entry.isTracker = tracker != nullptr;
+            entry.offset = tracker == nullptr ? 0
+                                              : reinterpret_cast<char*>(tracker) - reinterpret_cast<char*>(p_object);
+            return tracker;
+        }
+
+    private:
+        struct Entry {
+            void const* vtable;
+            std::ptrdiff_t offset;
+            bool isTracker;
+        };
+        static constexpr std::size_t kSize = 4;
+
+        static void const* VtableOf(IModifiable const* p_object) {
+            void const* vtable = nullptr;
+            std::memcpy(&vtable, static_cast<void const*>(p_object), sizeof vtable);
+            return vtable;
+        }
+        static IDependencyTracker* Apply(IModifiable* p_object, std::ptrdiff_t p_offset) {
+            return reinterpret_cast<IDependencyTracker*>(reinterpret_cast<char*>(p_object) + p_offset);
+        }
+
+        Entry _entries[kSize];
+        std::size_t _used = 0;
+        std::size_t _next = 0;
+    };
+
     static IModifiable::Relationship Derive(IModifiable::Relationship p_given) {
         return p_given == IModifiable::Self ? IModifiable::Explicit : IModifiable::Implicit;
     }
@@ -271,6 +317,7 @@ void DependencyWalk::Run(Dependencies& p_dependents, IModifiable::ModifiableType
                          std::string const& p_name, boost::any const& p_value) {
     std::vector<Frame>& stack = WalkStack();
     std::size_t const base = stack.size();
+    TrackerCasts casts;
     if (!Push(stack, p_dependents, p_relationship)) {
         return;
     }
@@ -299,7 +346,7 @@ void DependencyWalk::Run(Dependencies& p_dependents, IModifiable::ModifiableType
                 current.expiredSeen = true;
                 continue;
             }
-            IDependencyTracker* tracker = dynamic_cast<IDependencyTracker*>(dependent);
+            IDependencyTracker* tracker = casts.ToTracker(dependent);
             if (tracker == nullptr) {
                 Utility::GetLogger().chkptr(
                     nullptr,

@@ -24,6 +24,9 @@ std::recursive_mutex& StateMutex() {
 capture* g_innermost = nullptr;
 std::atomic<failpolicy> g_policy{failpolicy::throwing};
 std::atomic<int> g_captures{0};
+// The number of enabled categories: while it is 0 and no capture lives, a
+// trace channel is known to be off without taking the lock.
+std::atomic<int> g_enabledCount{0};
 
 std::set<std::string>& EnabledCategories() {
     static std::set<std::string> categories;
@@ -219,7 +222,7 @@ void logger::chkrng(int p_low, int p_size, int p_index, std::string const& p_tex
 dbgostream logger::derr(std::string const& p_category) { return dbgostream(reportkind::derr, p_category); }
 
 dbgostream logger::dout(std::string const& p_category) {
-    if (g_captures.load() == 0 && !enabled(p_category)) {
+    if (g_captures.load() == 0 && (g_enabledCount.load() == 0 || !enabled(p_category))) {
         return dbgostream();
     }
     return dbgostream(reportkind::dout, p_category);
@@ -227,12 +230,16 @@ dbgostream logger::dout(std::string const& p_category) {
 
 void logger::enable(std::string const& p_category) {
     std::lock_guard<std::recursive_mutex> lock(StateMutex());
-    EnabledCategories().insert(p_category);
+    if (EnabledCategories().insert(p_category).second) {
+        g_enabledCount.fetch_add(1);
+    }
 }
 
 void logger::disable(std::string const& p_category) {
     std::lock_guard<std::recursive_mutex> lock(StateMutex());
-    EnabledCategories().erase(p_category);
+    if (EnabledCategories().erase(p_category) != 0) {
+        g_enabledCount.fetch_sub(1);
+    }
 }
 
 bool logger::enabled(std::string const& p_category) {
