@@ -13,6 +13,7 @@
 #include "ModifiablePtr.h"
 #include "Node.h"
 #include "NodeAccess.h"
+#include "NodePath.h"
 #include "Property.h"
 #include "PropertyAccess.h"
 #include "PropertyCreator.h"
