@@ -1,0 +1,673 @@
+// chart_model: what Qel.Chart.Core is for, shown on a small chart model.
+//
+//     bash scripts/example.sh
+//
+// A Chart shows two DataSeries ("Open price", "Close price") drawn against a
+// time axis and a price axis, and a Legend that lists the series. Each is a
+// node class of its own with typed properties and explicit references, and
+// the nodes are linked into dependency lists so that a change of one node
+// reaches every node whose drawing depends on it. The program then goes
+// through the library's features one step at a time and prints what happens.
+//
+// It exits with a non-zero code if something it shows did not hold, above
+// all if any node or tracked byte is left behind at the end.
+#include <QelChartCore.h>
+
+#include <cstdio>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace model {
+
+using Qel::Chart::Core::ExplicitRef;
+using Qel::Chart::Core::ExplicitRefList;
+using Qel::Chart::Core::IModifiable;
+using Qel::Chart::Core::Node;
+using Qel::Chart::Core::Property;
+using Qel::Chart::Core::WeakPtr;
+
+/// An RGB colour. Its operator<< is what dumps and property listings show.
+struct Colour {
+    unsigned char _red;
+    unsigned char _green;
+    unsigned char _blue;
+};
+
+std::ostream& operator<<(std::ostream& p_stream, Colour const& p_colour) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", p_colour._red, p_colour._green, p_colour._blue);
+    return p_stream << text;
+}
+
+/// One notification as a node received it.
+struct Notice {
+    std::string _receiver;
+    IModifiable::ModifiableType _type;
+    IModifiable::Change _change;
+    IModifiable::Relationship _relationship;
+    std::string _origin;  // the originator's name; empty when the receiver itself changed
+    std::string _source;  // the name of the object in which the change arose
+};
+
+/// Collects the notifications that nodes receive while it lives (one at a time).
+class Journal {
+public:
+    Journal() : _notices() { _current = this; }
+    ~Journal() { _current = nullptr; }
+    Journal(Journal const&) = delete;
+    Journal& operator=(Journal const&) = delete;
+
+    static void Write(Notice p_notice) {
+        if (_current != nullptr) {
+            _current->_notices.push_back(std::move(p_notice));
+        }
+    }
+    std::vector<Notice> const& Notices() const { return _notices; }
+
+private:
+    static Journal* _current;
+    std::vector<Notice> _notices;
+};
+
+Journal* Journal::_current = nullptr;
+
+/// The common base of the model's node classes. `TouchThis` is where a node
+/// hears that it, or something it depends on, changed: a real chart would
+/// drop a cached layout here. This one writes a journal line, then lets
+/// `Node` stamp the node and, for its own changes, tell its dependents.
+class ChartNode : public Node {
+protected:
+    void TouchThis(IModifiable::ModifiableType p_type, IModifiable::Change p_change,
+                   IModifiable::Relationship p_relationship, WeakPtr<Node> const& p_originator,
+                   std::string const& p_name, boost::any const& p_value) override {
+        std::string origin;
+        if (p_relationship != IModifiable::Self) {
+            // A node being deleted has lost its last owner before its
+            // dependents hear of it, so its weak pointer has expired by then.
+            origin = p_originator.Expired() ? p_name + " (already released)" : p_originator.Lock()->Name();
+        }
+        Journal::Write(Notice{Name(), p_type, p_change, p_relationship, origin, p_name});
+        Node::TouchThis(p_type, p_change, p_relationship, p_originator, p_name, p_value);
+    }
+};
+
+/// A value axis: a label, a range and a colour.
+class Axis : public ChartNode {
+public:
+    Axis()
+        : _label(*this, "label"),
+          _min(*this, "min", 0.0),
+          _max(*this, "max", 1.0),
+          _colour(*this, "colour", Colour{0x40, 0x40, 0x40}) {}
+
+    Property<std::string>& Label() { return _label; }
+    Property<double>& Min() { return _min; }
+    Property<double>& Max() { return _max; }
+
+private:
+    // Properties register themselves on the node in declaration order.
+    Property<std::string> _label;
+    Property<double> _min;
+    Property<double> _max;
+    Property<Colour> _colour;
+};
+
+/// A line of data points, drawn against one x and one y axis.
+class DataSeries : public ChartNode {
+public:
+    DataSeries()
+        : _label(*this, "label"),
+          _colour(*this, "colour", Colour{0x00, 0x00, 0x00}),
+          _lineWidth(*this, "line width", 1.0),
+          _xAxis(*this, "x axis"),
+          _yAxis(*this, "y axis") {}
+
+    Property<std::string>& Label() { return _label; }
+    Property<Colour>& LineColour() { return _colour; }
+    ExplicitRef& XAxis() { return _xAxis; }
+    ExplicitRef& YAxis() { return _yAxis; }
+
+private:
+    Property<std::string> _label;
+    Property<Colour> _colour;
+    Property<double> _lineWidth;
+    ExplicitRef _xAxis;
+    ExplicitRef _yAxis;
+};
+
+/// The box that names the series in their colours.
+class Legend : public ChartNode {
+public:
+    Legend() : _position(*this, "position", std::string("top right")), _entries(*this, "entries") {}
+
+    ExplicitRefList& Entries() { return _entries; }
+
+private:
+    Property<std::string> _position;
+    ExplicitRefList _entries;
+};
+
+/// The chart itself: a title, a background, and what it shows.
+class Chart : public ChartNode {
+public:
+    Chart()
+        : _title(*this, "title"),
+          _background(*this, "background", Colour{0xff, 0xff, 0xff}),
+          _axes(*this, "axes"),
+          _series(*this, "series"),
+          _legend(*this, "legend") {}
+
+    Property<std::string>& Title() { return _title; }
+    ExplicitRefList& Axes() { return _axes; }
+    ExplicitRefList& Series() { return _series; }
+    ExplicitRef& LegendRef() { return _legend; }
+
+private:
+    Property<std::string> _title;
+    Property<Colour> _background;
+    ExplicitRefList _axes;
+    ExplicitRefList _series;
+    ExplicitRef _legend;
+};
+
+}  // namespace model
+
+namespace {
+
+using namespace Qel::Chart::Core;
+using model::Axis;
+using model::Chart;
+using model::Colour;
+using model::DataSeries;
+using model::Journal;
+using model::Legend;
+using model::Notice;
+
+int g_failures = 0;
+
+// The program checks what it claims; a claim that does not hold fails the run.
+void Expect(bool p_condition, std::string const& p_claim) {
+    if (!p_condition) {
+        std::cout << "  UNEXPECTED: " << p_claim << " does not hold\n";
+        ++g_failures;
+    }
+}
+
+void Heading(int p_step, std::string const& p_title) {
+    std::string const text = "Step " + std::to_string(p_step) + ". " + p_title;
+    std::cout << "\n" << text << "\n" << std::string(text.size(), '-') << "\n";
+}
+
+std::string Join(std::vector<std::string> const& p_parts) {
+    std::string text;
+    for (std::string const& part : p_parts) {
+        text += (text.empty() ? "" : ", ") + part;
+    }
+    return text.empty() ? "(none)" : text;
+}
+
+std::string Padded(std::string p_text, std::size_t p_width) {
+    if (p_text.size() < p_width) {
+        p_text.resize(p_width, ' ');
+    }
+    return p_text;
+}
+
+template <class T>
+std::string Text(T const& p_value) {
+    std::ostringstream text;
+    text << p_value;
+    return text.str();
+}
+
+/// Makes a node and names it. Names have no public setter on `Node`; the
+/// reflective accessor writes them.
+template <class T>
+Ptr<T> Make(std::string const& p_name) {
+    Ptr<T> node = Node::Create<T>();
+    Accessors::NodeAccess(node).SetName(p_name);
+    return node;
+}
+
+/// Makes `p_dependent` hear of every change of `p_source`. A link that would
+/// close a cycle is taken back and refused, since propagation must end.
+void DependsOn(Node& p_dependent, Node& p_source) {
+    p_source.Deps().Insert(p_dependent);
+    if (Dependencies::HasCyclicDependency(p_source.Id())) {
+        p_source.Deps().Remove(p_dependent);
+        throw CyclicDependencyFoundExcept(p_dependent.Name() + " cannot depend on " + p_source.Name() + ", which " +
+                                          "already depends on " + p_dependent.Name());
+    }
+}
+
+/// The names in a node's dependents list, expired entries included.
+std::vector<std::string> DependentNames(Node const& p_node) {
+    std::vector<std::string> names;
+    for (IModifiable::Identifier const* entry = p_node.Deps().Begin(); entry != p_node.Deps().End(); ++entry) {
+        Node const* dependent = dynamic_cast<Node const*>(entry->Get());
+        names.push_back(entry->Expired() ? "(expired)" : dependent != nullptr ? dependent->Name() : "(not a node)");
+    }
+    return names;
+}
+
+std::vector<std::string> ReferencedNames(Accessors::ExplicitRefAccess const& p_ref) {
+    std::vector<Ptr<Node>> nodes;
+    p_ref.GetReferencees(nodes);
+    std::vector<std::string> names;
+    for (Ptr<Node> const& node : nodes) {
+        names.push_back(node->Name());
+    }
+    return names;
+}
+
+void PrintJournal(Journal const& p_journal) {
+    int number = 0;
+    for (Notice const& notice : p_journal.Notices()) {
+        std::string from = notice._origin;
+        if (notice._relationship == IModifiable::Self) {
+            from = notice._type == IModifiable::TypeProperty ? "itself: property \"" + notice._source + "\""
+                   : notice._type == IModifiable::TypeExplicitRef ? "itself: reference \"" + notice._source + "\""
+                                                                  : "itself";
+        }
+        std::cout << "  " << std::setw(2) << ++number << ". " << Padded(notice._receiver + ":", 13)
+                  << Padded(Text(notice._relationship), 24) << Padded(Text(notice._change), 20) << "from " << from
+                  << "\n";
+    }
+}
+
+int TimesHeard(Journal const& p_journal, std::string const& p_name) {
+    int count = 0;
+    for (Notice const& notice : p_journal.Notices()) {
+        count += notice._receiver == p_name ? 1 : 0;
+    }
+    return count;
+}
+
+/// The nodes of the model; the explicit references and dependency lists
+/// between them are weak, so these pointers are what keeps the nodes alive.
+struct Model {
+    Ptr<Chart> _chart;
+    Ptr<Axis> _timeAxis;
+    Ptr<Axis> _priceAxis;
+    Ptr<DataSeries> _open;
+    Ptr<DataSeries> _close;
+    Ptr<DataSeries> _volume;  // made in step 5 by cloning
+    Ptr<Legend> _legend;
+
+    std::vector<Ptr<Node>> Nodes() const {
+        std::vector<Ptr<Node>> nodes{_chart, _timeAxis, _priceAxis, _open, _close};
+        if (_volume) {
+            nodes.push_back(_volume);
+        }
+        nodes.push_back(_legend);
+        return nodes;
+    }
+};
+
+/// Puts a series on the chart: drawn against both axes, listed in the legend.
+void AddSeries(Model& p_model, Ptr<DataSeries> const& p_series) {
+    p_series->XAxis().Attach(p_model._timeAxis);
+    p_series->YAxis().Attach(p_model._priceAxis);
+    p_model._legend->Entries().Attach(p_series);
+    p_model._chart->Series().Attach(p_series);
+    // A series is drawn in its axes' coordinates, the legend shows the
+    // series, and the chart shows them all.
+    DependsOn(*p_series, *p_model._timeAxis);
+    DependsOn(*p_series, *p_model._priceAxis);
+    DependsOn(*p_model._legend, *p_series);
+    DependsOn(*p_model._chart, *p_series);
+}
+
+// Step 1: nodes are made by Node::Create<T>(), named, given property values,
+// pointed at each other by explicit references and linked by dependencies.
+void StepBuild(Model& p_model) {
+    Heading(1, "Build a chart model");
+    Model& m = p_model;
+    m._chart = Make<Chart>("Chart");
+    m._timeAxis = Make<Axis>("Time axis");
+    m._priceAxis = Make<Axis>("Price axis");
+    m._open = Make<DataSeries>("Open price");
+    m._close = Make<DataSeries>("Close price");
+    m._legend = Make<Legend>("Legend");
+
+    m._chart->Title().Set("ACME shares, March");
+    m._timeAxis->Label().Set("trading day");
+    m._timeAxis->Min().Set(1.0);
+    m._timeAxis->Max().Set(21.0);
+    m._priceAxis->Label().Set("price in USD");
+    m._priceAxis->Min().Set(90.0);
+    m._priceAxis->Max().Set(130.0);
+    m._open->Label().Set("open");
+    m._open->LineColour().Set(Colour{0x1f, 0x77, 0xb4});
+    m._close->Label().Set("close");
+    m._close->LineColour().Set(Colour{0xff, 0x7f, 0x0e});
+
+    m._chart->Axes().Attach(m._timeAxis);
+    m._chart->Axes().Attach(m._priceAxis);
+    m._chart->LegendRef().Attach(m._legend);
+    AddSeries(m, m._open);
+    AddSeries(m, m._close);
+    // The chart composes everything, so it depends on every other node.
+    DependsOn(*m._chart, *m._timeAxis);
+    DependsOn(*m._chart, *m._priceAxis);
+    DependsOn(*m._chart, *m._legend);
+
+    std::cout << "Six nodes of four client classes, each derived from Node and made with\n"
+                 "Node::Create<T>(). Explicit references point from a node to others:\n\n";
+    for (Ptr<Node> const& node : m.Nodes()) {
+        Accessors::NodeAccess access(node);
+        for (Accessors::ExplicitRefAccess const& ref : access.GetExplicitRefs()) {
+            std::cout << "  " << Padded(node->Name() + "." + ref.Name(), 20) << "-> " << Join(ReferencedNames(ref))
+                      << "\n";
+        }
+    }
+    std::cout << "\nDependency lists say who is told when a node changes:\n\n";
+    for (Ptr<Node> const& node : m.Nodes()) {
+        std::cout << "  " << Padded(node->Name(), 20) << "-> " << Join(DependentNames(*node)) << "\n";
+    }
+}
+
+// Step 2: one property edit, and every notification it causes, in order.
+void StepPropagation(Model& p_model) {
+    Heading(2, "Edit a property and follow the change");
+    std::cout << "priceAxis->Max().Set(150.0) stamps the axis and walks its dependents depth\n"
+                 "first, in list order. Each node logs what it hears from its TouchThis:\n\n";
+    Journal journal;
+    p_model._priceAxis->Max().Set(150.0);
+    PrintJournal(journal);
+    std::cout << "\nDirect dependents hear \"explicit\", those further down \"implicit\". The walk\n"
+                 "keeps no record of where it has been, so a node reached along several paths\n"
+                 "hears the change once per path: the Legend "
+              << TimesHeard(journal, "Legend") << " times, the Chart " << TimesHeard(journal, "Chart")
+              << " times.\n";
+    Expect(!journal.Notices().empty() && journal.Notices().front()._receiver == "Price axis" &&
+               journal.Notices().front()._relationship == IModifiable::Self,
+           "the edited axis hears its own change first");
+}
+
+/// A drawing cached for one node, valid until the node's stamp moves.
+struct CachedDrawing {
+    std::string _name;
+    ModificationWatcher _watcher;
+};
+
+void ReportRedraws(std::vector<CachedDrawing>& p_drawings, std::vector<std::string> const& p_expected) {
+    std::vector<std::string> redraw;
+    std::vector<std::string> keep;
+    for (CachedDrawing& drawing : p_drawings) {
+        (drawing._watcher.Modified() ? redraw : keep).push_back(drawing._name);
+        drawing._watcher.Reset();  // drawn again: the cache is clean
+    }
+    std::cout << "    redraw: " << Join(redraw) << "\n"
+              << "    keep:   " << Join(keep) << "\n";
+    Expect(redraw == p_expected, "exactly " + Join(p_expected) + " need redrawing");
+}
+
+// Step 3: watchers turn notifications into "what changed since I last looked".
+void StepWatchers(Model& p_model) {
+    Heading(3, "Watchers: which drawings must be redone");
+    std::cout << "One ModificationWatcher per node stands for that node's cached drawing. It\n"
+                 "remembers the node's stamp, and every node that a change reaches advances\n"
+                 "its own stamp, so a watcher sees changes of everything its node depends on,\n"
+                 "however often the node heard of them.\n";
+    std::vector<CachedDrawing> drawings;
+    for (Ptr<Node> const& node : p_model.Nodes()) {
+        drawings.push_back(CachedDrawing{node->Name(), ModificationWatcher(*node)});
+    }
+
+    std::cout << "\n  close->LineColour().Set({0xd6, 0x27, 0x28})\n";
+    p_model._close->LineColour().Set(Colour{0xd6, 0x27, 0x28});
+    ReportRedraws(drawings, {"Chart", "Close price", "Legend"});
+
+    std::cout << "\n  timeAxis->Max().Set(23.0)\n";
+    p_model._timeAxis->Max().Set(23.0);
+    ReportRedraws(drawings, {"Chart", "Time axis", "Open price", "Close price", "Legend"});
+
+    std::cout << "\n  nothing changed\n";
+    ReportRedraws(drawings, {});
+}
+
+// Step 4: the cycle test guards the dependency graph.
+void StepCycle(Model& p_model) {
+    Heading(4, "Refuse a link that would close a cycle");
+    std::cout << "Propagation follows dependency lists without a guard, so the model must stay\n"
+                 "free of cycles. DependsOn() inserts the link, asks\n"
+                 "Dependencies::HasCyclicDependency, and on a cycle removes the link again and\n"
+                 "throws CyclicDependencyFoundExcept.\n\n"
+                 "  Try: the Price axis depends on the Legend (rescale when the legend moves).\n"
+                 "  But the Legend already depends on the Price axis through the series.\n";
+    Legend& legend = *p_model._legend;
+    std::cout << "  Legend -> " << Join(DependentNames(legend)) << "   (before)\n";
+    bool refused = false;
+    try {
+        DependsOn(*p_model._priceAxis, legend);
+    } catch (CyclicDependencyFoundExcept const& error) {
+        refused = true;
+        std::cout << "  refused: " << error.what() << "\n";
+    }
+    std::cout << "  Legend -> " << Join(DependentNames(legend)) << "   (after: unchanged)\n"
+              << "  cycle reachable from the Legend now: "
+              << (Dependencies::HasCyclicDependency(legend.Id()) ? "yes" : "no") << "\n";
+    Expect(refused, "the cyclic link is refused");
+    Expect(DependentNames(legend) == std::vector<std::string>{"Chart"}, "the Legend's list is as before");
+}
+
+// Step 5: the type registry makes a fresh node of a given node's class.
+void StepClone(Model& p_model) {
+    Heading(5, "Clone a node by its type");
+    std::cout << "Node::CreateTypeOf(open) makes a fresh node of the same class through the\n"
+                 "factory registered for its type id. It copies the class, not the content:\n\n";
+    Ptr<Node> clone = Node::CreateTypeOf(p_model._open);
+    Ptr<DataSeries> volume = DynamicPtrCast<DataSeries>(clone);  // throws if it were no DataSeries
+    std::cout << "  original: " << p_model._open << "\n"
+              << "  clone:    " << clone << "\n"
+              << "  same class: " << (clone->Type().Get() == p_model._open->Type().Get() ? "yes" : "no")
+              << ", label: " << Accessors::PropertyAccess(clone, std::string("label")).GetValueAsStringDebug()
+              << ", colour: " << Accessors::PropertyAccess(clone, std::string("colour")).GetValueAsStringDebug()
+              << "\n";
+    Expect(clone->Type().Get() == typeid(DataSeries), "the clone is a DataSeries");
+
+    Accessors::NodeAccess(clone).SetName("Volume");
+    volume->Label().Set("volume");
+    volume->LineColour().Set(Colour{0x2c, 0xa0, 0x2c});
+    AddSeries(p_model, volume);
+    p_model._volume = volume;
+    std::cout << "\n  Named \"Volume\", coloured and added to the chart like the others:\n"
+              << "  Time axis  -> " << Join(DependentNames(*p_model._timeAxis)) << "\n"
+              << "  Legend.entries -> " << Join(ReferencedNames(Accessors::ExplicitRefAccess(
+                                              p_model._legend, std::string("entries"))))
+              << "\n";
+}
+
+std::string TypeLabel(std::type_info const& p_type) {
+    if (p_type == typeid(double)) {
+        return "number";
+    }
+    if (p_type == typeid(std::string)) {
+        return "text";
+    }
+    if (p_type == typeid(Colour)) {
+        return "colour";
+    }
+    return p_type.name();
+}
+
+// Step 6: generic code reads and writes nodes it knows nothing about.
+void StepAccessors(Model& p_model) {
+    Heading(6, "Generic access: every property and reference by name");
+    std::cout << "Accessors::NodeAccess lists a node's properties (PropertyAccess) and\n"
+                 "references (ExplicitRefAccess) without knowing its class; undefined values\n"
+                 "show in angle brackets:\n";
+    for (Ptr<Node> const& node : p_model.Nodes()) {
+        Accessors::NodeAccess access(node);
+        std::string name;
+        access.GetName(name);
+        std::cout << "\n  " << name << "  (unique id " << access.UniqueId() << ", type id " << access.TypeId()
+                  << ")\n";
+        for (Accessors::PropertyAccess const& property : access.GetProperties()) {
+            bool defined = false;
+            property.IsValueDefined(defined);
+            std::string const value = property.GetValueAsStringDebug();
+            std::cout << "    " << Padded(property.Name(), 12) << "= "
+                      << Padded(defined ? value : "<" + value + ">", 20) << "(" << TypeLabel(property.Type())
+                      << ")\n";
+        }
+        for (Accessors::ExplicitRefAccess const& ref : access.GetExplicitRefs()) {
+            std::cout << "    " << Padded(ref.Name(), 12) << "-> " << Join(ReferencedNames(ref))
+                      << (ref.IsRefList() ? "   (list)" : "") << "\n";
+        }
+    }
+
+    std::cout << "\nPropertyAccess::SetValue writes a boost::any through the property itself: it\n"
+                 "checks the type and propagates like any edit.\n\n";
+    Accessors::PropertyAccess position(p_model._legend, std::string("position"));
+    position.SetValue(boost::any(std::string("bottom left")));
+    std::cout << "  Legend.position = \"bottom left\"    -> " << position.GetValueAsStringDebug() << "\n";
+    try {
+        position.SetValue(boost::any(42));
+        Expect(false, "an int is refused by a text property");
+    } catch (boost::bad_any_cast const&) {
+        std::cout << "  Legend.position = 42               -> refused (boost::bad_any_cast), still "
+                  << position.GetValueAsStringDebug() << "\n";
+    }
+}
+
+// Step 7: the debugging dump, one verbosity level at a time.
+void StepDump(Model& p_model) {
+    Heading(7, "Dump a node at each verbosity");
+    std::cout << "Node::Dump writes the node line (id, name, type id, and the class as\n"
+                 "std::type_info::name() gives it), and by verbosity its references,\n"
+                 "properties and dependents. Here the Open price series:\n";
+    struct Level {
+        Verbosity _verbosity;
+        char const* _name;
+    };
+    for (Level const& level : {Level{DumpHeader, "DumpHeader"}, Level{DumpRefs, "DumpRefs"},
+                               Level{DumpProperties, "DumpProperties"}, Level{DumpDependents, "DumpDependents"}}) {
+        std::cout << "\n  Dump(std::cout, " << level._name << ", 0):\n";
+        p_model._open->Dump(std::cout, level._verbosity, 0);
+    }
+}
+
+// Step 8: a node ends with its last Ptr; dependents hear of it, lists heal.
+void StepDelete(Model& p_model) {
+    Heading(8, "Delete a node");
+    std::cout << "A node ends when its last Ptr goes. Node::Deleter writes a trace line (the\n"
+                 "\"Trace\" category is enabled around the deletion; trace lines go to stderr),\n"
+                 "and sends \"deallocate\" to the node's dependents. References and dependency\n"
+                 "lists hold nodes weakly, so none of them keeps Volume alive.\n\n";
+    Axis& timeAxis = *p_model._timeAxis;
+    std::size_t const before = timeAxis.Deps().Size();
+    std::cout << "  Time axis -> " << Join(DependentNames(timeAxis)) << "   (" << before << " entries)\n";
+    std::cout << "\n  volume = Ptr<DataSeries>();   // the last owner lets go\n" << std::flush;
+
+    Journal journal;
+    qeldebug::logger::enable("Trace");
+    p_model._volume = Ptr<DataSeries>();
+    qeldebug::logger::disable("Trace");
+    std::cerr << std::flush;
+    PrintJournal(journal);
+
+    std::size_t const afterDelete = timeAxis.Deps().Size();
+    std::cout << "\n  Time axis -> " << Join(DependentNames(timeAxis)) << "   (" << afterDelete << " entries)\n"
+              << "  Legend.entries -> "
+              << Join(ReferencedNames(Accessors::ExplicitRefAccess(p_model._legend, std::string("entries"))))
+              << "\n\n  The expired entry stays until a walk meets it. Touch the Time axis:\n";
+    timeAxis.Label().Set("day of March");
+    std::size_t const afterTouch = timeAxis.Deps().Size();
+    std::cout << "  Time axis -> " << Join(DependentNames(timeAxis)) << "   (" << afterTouch
+              << " entries: squeezed)\n";
+    Expect(afterDelete == before && afterTouch == before - 1, "the expired entry is dropped on the next touch");
+    Expect(Node::_debugNodeCount.load() == 6, "six nodes remain");
+}
+
+/// Every path from `p_node` along explicit references, keyed by path.
+void CollectPaths(Ptr<Node> const& p_node, NodePath const& p_parent, std::string const& p_parentText,
+                  std::map<NodePath, std::string>& p_paths) {
+    Accessors::NodeAccess access(p_node);
+    Qel::Chart::Utility::LightArray<int> ids;
+    for (int const* id = p_parent.Begin(); id != p_parent.End(); ++id) {
+        ids.Append(*id);
+    }
+    ids.Append(access.UniqueId());
+    NodePath const path(ids);
+    std::string const text = p_parentText.empty() ? p_node->Name() : p_parentText + " > " + p_node->Name();
+    p_paths[path] = text;
+    for (Accessors::ExplicitRefAccess const& ref : access.GetExplicitRefs()) {
+        std::vector<Ptr<Node>> targets;
+        ref.GetReferencees(targets);
+        for (Ptr<Node> const& target : targets) {
+            CollectPaths(target, path, text, p_paths);
+        }
+    }
+}
+
+// Step 9: node paths address nodes and order them.
+void StepPaths(Model& p_model) {
+    Heading(9, "Node paths");
+    std::cout << "A NodePath addresses a node by the ids on the way to it. Following the\n"
+                 "explicit references from the Chart gives these paths, in NodePath order\n"
+                 "(lexicographic, a path before its extensions):\n\n";
+    std::map<NodePath, std::string> paths;
+    CollectPaths(p_model._chart, NodePath(), "", paths);
+    for (auto const& entry : paths) {
+        std::cout << "  " << Padded(Text(entry.first), 10) << entry.second << "\n";
+    }
+
+    Qel::Chart::Utility::LightArray<int> ids;
+    ids.Append(Accessors::NodeAccess(p_model._chart).UniqueId());
+    ids.Append(Accessors::NodeAccess(p_model._close).UniqueId());
+    ids.Append(Accessors::NodeAccess(p_model._priceAxis).UniqueId());
+    NodePath const path(ids);
+    std::cout << "\n  path " << path << " (" << paths[path] << "):\n"
+              << "    NodeId()            = " << path.NodeId() << "\n"
+              << "    Parent()            = " << path.Parent() << " (" << paths[path.Parent()] << ")\n"
+              << "    Parent().Parent()   = " << path.Parent().Parent() << "\n"
+              << "    Parent() < path     : " << (path.Parent() < path ? "true" : "false") << "\n";
+}
+
+// Step 10: nothing may be left behind.
+void StepRelease(Model& p_model) {
+    Heading(10, "Release everything");
+    std::cout << "Dropping the model's Ptrs deletes the " << Node::_debugNodeCount.load()
+              << " remaining nodes. The debug\n"
+                 "counters and the allocation tracker that node memory comes from must\n"
+                 "all be back at zero:\n\n";
+    p_model = Model();
+}
+
+}  // namespace
+
+int main() {
+    std::cout << "Qel.Chart.Core by example: a chart model\n"
+                 "========================================\n";
+    {
+        Model model;
+        StepBuild(model);
+        StepPropagation(model);
+        StepWatchers(model);
+        StepCycle(model);
+        StepClone(model);
+        StepAccessors(model);
+        StepDump(model);
+        StepDelete(model);
+        StepPaths(model);
+        StepRelease(model);
+    }
+    int const nodes = Node::_debugNodeCount.load();
+    int const nodeBytes = Node::_debugNodeMemUsage.load();
+    std::size_t const trackedBytes = qeldebug::allocationtracker::bytes_in_use();
+    std::cout << "  Node::_debugNodeCount                       = " << nodes << "\n"
+              << "  Node::_debugNodeMemUsage                    = " << nodeBytes << "\n"
+              << "  qeldebug::allocationtracker::bytes_in_use() = " << trackedBytes << "\n";
+    bool const clean = nodes == 0 && nodeBytes == 0 && trackedBytes == 0;
+    Expect(clean, "every node and every tracked byte is released");
+    std::cout << "\n"
+              << (g_failures == 0 ? "Done: nothing left behind." : "FAILED: see the UNEXPECTED lines above.")
+              << "\n";
+    return g_failures == 0 ? 0 : 1;
+}
