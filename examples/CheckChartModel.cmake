@@ -1,0 +1,40 @@
+# Driven by the example_chart_model test: cmake -D EXAMPLE=<program> -P CheckChartModel.cmake.
+# Runs the example and checks the facts it reports, leaving its wording free.
+cmake_minimum_required(VERSION 3.25)
+
+if(NOT DEFINED EXAMPLE OR NOT EXISTS "${EXAMPLE}")
+  message(FATAL_ERROR "CheckChartModel.cmake needs -D EXAMPLE=<path of chart_model>")
+endif()
+
+# Trace lines go to stderr; both streams are checked together.
+execute_process(COMMAND "${EXAMPLE}"
+  RESULT_VARIABLE result
+  OUTPUT_VARIABLE output
+  ERROR_VARIABLE output)
+
+set(problems)
+if(NOT result EQUAL 0)
+  list(APPEND problems "exit code ${result}, expected 0")
+endif()
+
+# <what> <regular expression>
+function(qel_expect what regex)
+  if(NOT output MATCHES "${regex}")
+    set(problems ${problems} "missing: ${what}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+qel_expect("the refused cycle" "Cyclic Dependency : [^\n]+")
+qel_expect("the deletion trace line" "delete node id\\([0-9]+\\) type\\([0-9]+\\) : count = [0-9]+")
+qel_expect("no nodes left" "Node::_debugNodeCount *= 0\n")
+qel_expect("no node memory left" "Node::_debugNodeMemUsage *= 0\n")
+qel_expect("no tracked bytes left" "bytes_in_use\\(\\) *= 0\n")
+if(output MATCHES "UNEXPECTED")
+  list(APPEND problems "the example reported an UNEXPECTED result")
+endif()
+
+if(problems)
+  list(JOIN problems "\n  " text)
+  message(FATAL_ERROR "chart_model:\n  ${text}\n--- output ---\n${output}")
+endif()
+message(STATUS "chart_model: ok")
