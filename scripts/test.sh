@@ -27,36 +27,13 @@ if [ $# -gt 1 ]; then
   exit 2
 fi
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-jobs=2
-
-# Installs the packages the build needs, touching apt only when one is missing.
-install_dependencies() {
-  # make is named because cmake only recommends it, and recommends are skipped.
-  local packages=(cmake make g++ libboost-dev libgtest-dev libbenchmark-dev)
-  local missing=()
-  local package
-  for package in "${packages[@]}"; do
-    # A removed package can still be known to dpkg; only "installed" counts.
-    if ! dpkg -s "$package" 2>/dev/null | grep -q '^Status: install ok installed'; then
-      missing+=("$package")
-    fi
-  done
-  if [ ${#missing[@]} -eq 0 ]; then
-    return
-  fi
-  echo "== Installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
-}
+# shellcheck source=common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # build_and_test <build dir> <extra cmake arguments...>
 build_and_test() {
   local build_dir="$root/$1"
-  shift
-  echo "== Configuring $build_dir"
-  cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  configure "$@"
   echo "== Building $build_dir"
   cmake --build "$build_dir" -j "$jobs"
   echo "== Testing $build_dir"

@@ -1,0 +1,37 @@
+# shellcheck shell=bash
+# Shared by the scripts in this directory; they source it, nobody runs it.
+# Defines root (the source tree), jobs (parallel build jobs: the machines
+# are shared), install_dependencies and configure.
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck disable=SC2034 # used by the scripts that source this file
+jobs=2
+
+# Installs the packages the build needs, touching apt only when one is missing.
+install_dependencies() {
+  # make is named because cmake only recommends it, and recommends are skipped.
+  local packages=(cmake make g++ libboost-dev libgtest-dev libbenchmark-dev)
+  local missing=()
+  local package
+  for package in "${packages[@]}"; do
+    # A removed package can still be known to dpkg; only "installed" counts.
+    if ! dpkg -s "$package" 2>/dev/null | grep -q '^Status: install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    return
+  fi
+  echo "== Installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+# configure <build dir under root> <extra cmake arguments...>
+configure() {
+  local build_dir="$root/$1"
+  shift
+  echo "== Configuring $build_dir"
+  cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+}
