@@ -1,0 +1,337 @@
+// Node lifetime and memory, watcher polls, the cycle search and the
+// property name cache, each beside its baseline.
+#include "BenchSupport.h"
+
+#include <malloc.h>
+
+namespace QelBench {
+namespace {
+
+// --- Create and destroy one empty node.
+
+void BM_CreateDestroyLibrary(benchmark::State& p_state) {
+    // Registers the class and warms the allocator before the clock runs.
+    int const firstId = Core::Accessors::NodeAccess(Core::Node::Create<EmptyNode>()).UniqueId();
+    int const countBefore = Core::Node::_debugNodeCount.load();
+    for (auto _ : p_state) {
+        Core::Ptr<EmptyNode> node = Core::Node::Create<EmptyNode>();
+        benchmark::DoNotOptimize(node.Get());
+    }
+    int const lastId = Core::Accessors::NodeAccess(Core::Node::Create<EmptyNode>()).UniqueId();
+    // Every iteration made exactly one node and every node is gone again.
+    if (static_cast<std::int64_t>(lastId) - firstId - 1 != static_cast<std::int64_t>(p_state.iterations()) ||
+        Core::Node::_debugNodeCount.load() != countBefore) {
+        p_state.SkipWithError("node ids or the live node count moved other than once per iteration");
+        return;
+    }
+    SetPerItem(p_state, 1);
+}
+
+void BM_CreateDestroyBaseline(benchmark::State& p_state) {
+    Baseline::DeleteNode(Baseline::NewNode());
+    std::uint64_t const constructed = Baseline::BaseNode::Constructed();
+    std::uint64_t const destroyed = Baseline::BaseNode::Destroyed();
+    for (auto _ : p_state) {
+        Baseline::BaseNode* node = Baseline::NewNode();
+        benchmark::DoNotOptimize(node);
+        Baseline::DeleteNode(node);
+    }
+    std::uint64_t const iterations = static_cast<std::uint64_t>(p_state.iterations());
+    if (Baseline::BaseNode::Constructed() - constructed != iterations ||
+        Baseline::BaseNode::Destroyed() - destroyed != iterations) {
+        p_state.SkipWithError("baseline constructions or destructions differ from the iterations");
+        return;
+    }
+    SetPerItem(p_state, 1);
+}
+
+BENCHMARK(BM_CreateDestroyLibrary)->Name("CreateDestroy/Library");
+BENCHMARK(BM_CreateDestroyBaseline)->Name("CreateDestroy/Baseline");
+
+// --- Heap bytes per live empty node: malloc's count of bytes in use
+// (chunk headers and rounding included) before and after creating the
+// nodes, into a vector reserved beforehand. After the nodes are gone the
+// count must be back where it was.
+
+std::size_t HeapInUse() { return mallinfo2().uordblks; }
+
+template <class MakeOp, class DropOp>
+void MeasureHeap(benchmark::State& p_state, MakeOp p_make, DropOp p_drop) {
+    std::size_t const count = static_cast<std::size_t>(p_state.range(0));
+    using Item = decltype(p_make());
+    std::vector<Item> items;
+    items.reserve(count);
+    p_drop(p_make());  // first use: registration, statics
+    double bytesPerNode = 0;
+    std::size_t leftOver = 0;
+    for (auto _ : p_state) {
+        std::size_t const before = HeapInUse();
+        for (std::size_t i = 0; i < count; ++i) {
+            items.push_back(p_make());
+        }
+        std::size_t const after = HeapInUse();
+        bytesPerNode = static_cast<double>(after - before) / static_cast<double>(count);
+        p_state.PauseTiming();
+        while (!items.empty()) {
+            p_drop(std::move(items.back()));
+            items.pop_back();
+        }
+        std::size_t const end = HeapInUse();
+        leftOver = end > before ? end - before : 0;
+        p_state.ResumeTiming();
+    }
+    // malloc's per-thread cache keeps a few freed blocks that it still counts
+    // as in use; a leak would leave at least a block per node.
+    if (leftOver >= count) {
+        p_state.SkipWithError("the heap did not return to its size before the nodes");
+        return;
+    }
+    SetPerItem(p_state, count);
+    p_state.counters["heap_bytes_per_node"] = bytesPerNode;
+}
+
+void BM_HeapLibrary(benchmark::State& p_state) {
+    int const countBefore = Core::Node::_debugNodeCount.load();
+    MeasureHeap(
+        p_state, [] { return Core::Node::Create<EmptyNode>(); }, [](Core::Ptr<EmptyNode>) {});
+    if (Core::Node::_debugNodeCount.load() != countBefore) {
+        p_state.SkipWithError("nodes left alive");
+        return;
+    }
+    p_state.counters["sizeof_node"] = static_cast<double>(sizeof(EmptyNode));
+}
+
+// A node that has handed out an identifier (as every node in a dependents
+// list or under a watcher has) also holds its identity anchor.
+void BM_HeapLibraryWithId(benchmark::State& p_state) {
+    MeasureHeap(
+        p_state,
+        [] {
+            Core::Ptr<EmptyNode> node = Core::Node::Create<EmptyNode>();
+            benchmark::DoNotOptimize(node->Id());
+            return node;
+        },
+        [](Core::Ptr<EmptyNode>) {});
+    p_state.counters["sizeof_node"] = static_cast<double>(sizeof(EmptyNode));
+}
+
+void BM_HeapBaseline(benchmark::State& p_state) {
+    MeasureHeap(
+        p_state, [] { return Baseline::NewNode(); }, [](Baseline::BaseNode* p_node) { Baseline::DeleteNode(p_node); });
+    p_state.counters["sizeof_node"] = static_cast<double>(sizeof(Baseline::BaseNode));
+}
+
+BENCHMARK(BM_HeapLibrary)->Name("HeapPerNode/Library")->Arg(100000)->Iterations(1);
+BENCHMARK(BM_HeapLibraryWithId)->Name("HeapPerNode/LibraryWithId")->Arg(100000)->Iterations(1);
+BENCHMARK(BM_HeapBaseline)->Name("HeapPerNode/Baseline")->Arg(100000)->Iterations(1);
+
+// --- Watcher poll: N clean watchers on N nodes; every poll checks them all.
+
+// Touches one subject after the run: a poll that cannot see it is broken.
+template <class PollOp, class TouchOp>
+bool PollSeesTouch(PollOp p_poll, TouchOp p_touch) {
+    p_touch();
+    return p_poll();
+}
+
+void BM_WatcherPollList(benchmark::State& p_state) {
+    std::size_t const count = static_cast<std::size_t>(p_state.range(0));
+    LibraryGraph<> nodes(Shape::Nodes(count));
+    Core::ModificationWatcherList list;
+    for (std::size_t i = 0; i < count; ++i) {
+        list.Append(Core::ModificationWatcher(static_cast<Core::IModifiable const&>(nodes[i])));
+    }
+    std::int64_t clean = 0;
+    for (auto _ : p_state) {
+        clean += list.Modified() ? 0 : 1;
+    }
+    if (clean != p_state.iterations() || !PollSeesTouch([&] { return list.Modified(); }, [&] { nodes[count - 1].Touch(); })) {
+        p_state.SkipWithError("a poll of clean watchers reported a change, or missed one");
+        return;
+    }
+    SetPerItem(p_state, count);
+}
+
+void BM_WatcherPollLoop(benchmark::State& p_state) {
+    std::size_t const count = static_cast<std::size_t>(p_state.range(0));
+    LibraryGraph<> nodes(Shape::Nodes(count));
+    std::vector<Core::ModificationWatcher> watchers;
+    watchers.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        watchers.emplace_back(static_cast<Core::IModifiable const&>(nodes[i]));
+    }
+    auto poll = [&watchers] {
+        for (Core::ModificationWatcher const& watcher : watchers) {
+            if (watcher.Modified()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::int64_t clean = 0;
+    for (auto _ : p_state) {
+        clean += poll() ? 0 : 1;
+    }
+    if (clean != p_state.iterations() || !PollSeesTouch(poll, [&] { nodes[count - 1].Touch(); })) {
+        p_state.SkipWithError("a poll of clean watchers reported a change, or missed one");
+        return;
+    }
+    SetPerItem(p_state, count);
+}
+
+void BM_WatcherPollBaseline(benchmark::State& p_state) {
+    std::size_t const count = static_cast<std::size_t>(p_state.range(0));
+    BaselineGraph nodes(Shape::Nodes(count));
+    std::vector<Baseline::Watcher> watchers;
+    watchers.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        watchers.push_back(Baseline::Watcher{&nodes[i], nodes[i].Stamp()});
+    }
+    auto poll = [&watchers] { return Baseline::AnyModified(watchers.data(), watchers.data() + watchers.size()); };
+    std::int64_t clean = 0;
+    for (auto _ : p_state) {
+        clean += poll() ? 0 : 1;
+    }
+    if (clean != p_state.iterations() || !PollSeesTouch(poll, [&] { nodes[count - 1].Touch(Baseline::Self, nullptr); })) {
+        p_state.SkipWithError("a poll of clean watchers reported a change, or missed one");
+        return;
+    }
+    SetPerItem(p_state, count);
+}
+
+// ModificationWatcherList::Append grows by one each time (quadratic to
+// fill), so the list runs up to 10,000 watchers and the loop over a vector
+// of watchers up to 100,000.
+BENCHMARK(BM_WatcherPollList)->Name("WatcherPoll/List")->Arg(1000)->Arg(10000);
+BENCHMARK(BM_WatcherPollLoop)->Name("WatcherPoll/Loop")->Arg(1000)->Arg(100000);
+BENCHMARK(BM_WatcherPollBaseline)->Name("WatcherPoll/Baseline")->Arg(1000)->Arg(10000)->Arg(100000);
+
+// --- Cycle search from node 0 of a chain and of a diamond lattice (no
+// cycle in either). Per node entered: every node of the chain, every path
+// of the lattice.
+
+Shape SearchShape(benchmark::State const& p_state) {
+    return p_state.range(1) == 0
+               ? Shape::Chain(static_cast<std::size_t>(p_state.range(0)))
+               : Shape::Lattice(static_cast<std::size_t>(p_state.range(0)), static_cast<std::size_t>(p_state.range(1)));
+}
+
+void BM_CycleSearchLibrary(benchmark::State& p_state) {
+    Shape const shape = SearchShape(p_state);
+    LibraryGraph<> graph(shape);
+    Core::IModifiable::Identifier const start = graph[0].Id();
+    std::int64_t none = 0;
+    for (auto _ : p_state) {
+        none += Core::Dependencies::HasCyclicDependency(start) ? 0 : 1;
+    }
+    // Closing the graph into a cycle must be found.
+    graph[shape.count - 1].Deps().Insert(graph[0]);
+    bool const closedFound = Core::Dependencies::HasCyclicDependency(start);
+    graph[shape.count - 1].Deps().Remove(graph[0]);
+    if (none != p_state.iterations() || !closedFound) {
+        p_state.SkipWithError("the search found a cycle where there is none, or missed one");
+        return;
+    }
+    SetPerItem(p_state, shape.Touches());
+}
+
+void BM_CycleSearchBaseline(benchmark::State& p_state) {
+    Shape const shape = SearchShape(p_state);
+    BaselineGraph graph(shape);
+    std::int64_t none = 0;
+    std::uint64_t entered = 0;
+    std::uint64_t totalEntered = 0;
+    for (auto _ : p_state) {
+        none += Baseline::HasCycle(graph[0], entered) ? 0 : 1;
+        totalEntered += entered;
+    }
+    graph[shape.count - 1].AddDependent(graph[0]);
+    bool const closedFound = Baseline::HasCycle(graph[0], entered);
+    if (none != p_state.iterations() || totalEntered != shape.Touches() * p_state.iterations() || !closedFound) {
+        p_state.SkipWithError("the baseline search entered the wrong nodes or misjudged a cycle");
+        return;
+    }
+    SetPerItem(p_state, shape.Touches());
+}
+
+// Second argument 0: a chain of the first argument's length; otherwise a
+// lattice of that width and that many layers.
+BENCHMARK(BM_CycleSearchLibrary)->Name("CycleSearch/Library")->Args({1000, 0})->Args({10000, 0})->Args({8, 10});
+BENCHMARK(BM_CycleSearchBaseline)->Name("CycleSearch/Baseline")->Args({1000, 0})->Args({10000, 0})->Args({8, 10});
+
+// --- Property name cache: the id of a name already interned, and back.
+
+using Core::Private::PropertyMetaData::PropertyNameCache;
+
+void BM_GenerateIdLibrary(benchmark::State& p_state) {
+    Qel::Chart::Utility::LightString_Base<char> const name(std::string("Width"));
+    unsigned short const id = PropertyNameCache::GenerateId(name);
+    std::size_t const names = PropertyNameCache::Count();
+    std::int64_t same = 0;
+    for (auto _ : p_state) {
+        same += PropertyNameCache::GenerateId(name) == id ? 1 : 0;
+    }
+    if (same != p_state.iterations() || PropertyNameCache::Count() != names) {
+        p_state.SkipWithError("an existing name changed its id or was interned again");
+        return;
+    }
+    SetPerItem(p_state, 1);
+}
+
+void BM_FindNameLibrary(benchmark::State& p_state) {
+    Qel::Chart::Utility::LightString_Base<char> const name(std::string("Width"));
+    unsigned short const id = PropertyNameCache::GenerateId(name);
+    Qel::Chart::Utility::LightString_Base<char> const* const stored = &PropertyNameCache::FindName(id);
+    std::int64_t same = 0;
+    for (auto _ : p_state) {
+        same += &PropertyNameCache::FindName(id) == stored ? 1 : 0;
+    }
+    if (same != p_state.iterations() || stored->ToString() != "Width") {
+        p_state.SkipWithError("FindName returned another entry");
+        return;
+    }
+    SetPerItem(p_state, 1);
+}
+
+Baseline::NameCache& BaselineNames() {
+    static Baseline::NameCache cache;
+    return cache;
+}
+
+void BM_GenerateIdBaseline(benchmark::State& p_state) {
+    std::string const name("Width");
+    unsigned short const id = BaselineNames().GenerateId(name);
+    std::int64_t same = 0;
+    for (auto _ : p_state) {
+        same += BaselineNames().GenerateId(name) == id ? 1 : 0;
+    }
+    if (same != p_state.iterations()) {
+        p_state.SkipWithError("an existing name changed its id");
+        return;
+    }
+    SetPerItem(p_state, 1);
+}
+
+void BM_FindNameBaseline(benchmark::State& p_state) {
+    unsigned short const id = BaselineNames().GenerateId("Width");
+    std::string const* const stored = &BaselineNames().FindName(id);
+    std::int64_t same = 0;
+    for (auto _ : p_state) {
+        same += &BaselineNames().FindName(id) == stored ? 1 : 0;
+    }
+    if (same != p_state.iterations() || *stored != "Width") {
+        p_state.SkipWithError("FindName returned another entry");
+        return;
+    }
+    SetPerItem(p_state, 1);
+}
+
+BENCHMARK(BM_GenerateIdLibrary)->Name("GenerateId/Library");
+BENCHMARK(BM_GenerateIdBaseline)->Name("GenerateId/Baseline");
+BENCHMARK(BM_FindNameLibrary)->Name("FindName/Library");
+BENCHMARK(BM_FindNameBaseline)->Name("FindName/Baseline");
+
+}  // namespace
+}  // namespace QelBench
+
+QEL_BENCHMARK_MAIN()

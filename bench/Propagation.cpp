@@ -1,0 +1,152 @@
+// Change propagation: touching the first node of a chain, a fan-out and a
+// diamond lattice, and setting a property of a node with dependents. Every
+// shape runs on the library, on the hand-written baseline and, for chain
+// and fan-out, on Boost.Signals2. Times are per node touched (per
+// dependent for the fan-out, per set for properties).
+#include "BenchSupport.h"
+
+namespace QelBench {
+namespace {
+
+constexpr char const* kStampsMoved = "stamps did not advance exactly once per path per iteration";
+
+Shape MakeShape(std::string const& p_kind, benchmark::State const& p_state) {
+    if (p_kind == "chain") {
+        return Shape::Chain(static_cast<std::size_t>(p_state.range(0)));
+    }
+    if (p_kind == "fanout") {
+        return Shape::FanOut(static_cast<std::size_t>(p_state.range(0)));
+    }
+    return Shape::Lattice(static_cast<std::size_t>(p_state.range(0)), static_cast<std::size_t>(p_state.range(1)));
+}
+
+// Items per head touch: every node stamped for chain and lattice, the
+// dependents for the fan-out (the head's own stamp is not one of them).
+std::uint64_t ItemsPerTouch(std::string const& p_kind, Shape const& p_shape) {
+    return p_kind == "fanout" ? p_shape.count - 1 : p_shape.Touches();
+}
+
+std::string ShapeKey(std::string const& p_kind, benchmark::State const& p_state) {
+    std::string key = p_kind;
+    for (int i = 0; i < 2; ++i) {
+        key += "/" + std::to_string(p_kind == "lattice" || i == 0 ? p_state.range(i) : 0);
+    }
+    return key;
+}
+
+// Touches node 0 of the shape's graph once per iteration (once more before
+// the clock runs, so the walk's stack has its size), then checks every stamp.
+template <class Graph, class TouchOp>
+void TouchHead(benchmark::State& p_state, std::string const& p_kind, TouchOp p_touch) {
+    CachedGraph<Graph>& cached =
+        GraphCache::Get<Graph>(ShapeKey(p_kind, p_state), [&] { return MakeShape(p_kind, p_state); });
+    Graph& graph = cached.graph;
+    p_touch(graph);
+    for (auto _ : p_state) {
+        p_touch(graph);
+    }
+    cached.headTouches += static_cast<std::uint64_t>(p_state.iterations()) + 1;
+    if (!graph.StampsAre(cached.shape, cached.headTouches)) {
+        p_state.SkipWithError(kStampsMoved);
+        return;
+    }
+    SetPerItem(p_state, ItemsPerTouch(p_kind, cached.shape));
+    p_state.counters["touches"] = static_cast<double>(cached.shape.Touches());
+}
+
+void TouchLibrary(benchmark::State& p_state, std::string const& p_kind) {
+    TouchHead<LibraryGraph<>>(p_state, p_kind, [](LibraryGraph<>& p_graph) { p_graph[0].Touch(); });
+}
+
+void TouchBaseline(benchmark::State& p_state, std::string const& p_kind) {
+    TouchHead<BaselineGraph>(p_state, p_kind, [](BaselineGraph& p_graph) { p_graph[0].Change(nullptr); });
+}
+
+void TouchSignals(benchmark::State& p_state, std::string const& p_kind) {
+    TouchHead<SignalsGraph>(p_state, p_kind, [](SignalsGraph& p_graph) { p_graph.TouchHead(); });
+}
+
+void BM_ChainLibrary(benchmark::State& p_state) { TouchLibrary(p_state, "chain"); }
+void BM_ChainBaseline(benchmark::State& p_state) { TouchBaseline(p_state, "chain"); }
+void BM_ChainSignals2(benchmark::State& p_state) { TouchSignals(p_state, "chain"); }
+void BM_FanOutLibrary(benchmark::State& p_state) { TouchLibrary(p_state, "fanout"); }
+void BM_FanOutBaseline(benchmark::State& p_state) { TouchBaseline(p_state, "fanout"); }
+void BM_FanOutSignals2(benchmark::State& p_state) { TouchSignals(p_state, "fanout"); }
+void BM_DiamondLibrary(benchmark::State& p_state) { TouchLibrary(p_state, "lattice"); }
+void BM_DiamondBaseline(benchmark::State& p_state) { TouchBaseline(p_state, "lattice"); }
+
+BENCHMARK(BM_ChainLibrary)->Name("Chain/Library")->Arg(1000)->Arg(100000);
+BENCHMARK(BM_ChainBaseline)->Name("Chain/Baseline")->Arg(1000)->Arg(100000);
+BENCHMARK(BM_ChainSignals2)->Name("Chain/Signals2")->Arg(1000)->Arg(10000);
+// A million levels once each, to show that depth costs no stack.
+BENCHMARK(BM_ChainLibrary)->Name("ChainDeep/Library")->Arg(1000000)->Iterations(1);
+BENCHMARK(BM_ChainBaseline)->Name("ChainDeep/Baseline")->Arg(1000000)->Iterations(1);
+BENCHMARK(BM_FanOutLibrary)->Name("FanOut/Library")->Arg(1000)->Arg(100000);
+BENCHMARK(BM_FanOutBaseline)->Name("FanOut/Baseline")->Arg(1000)->Arg(100000);
+BENCHMARK(BM_FanOutSignals2)->Name("FanOut/Signals2")->Arg(1000)->Arg(100000);
+// Width 8, 10 layers: 8,185 touches per head touch for 81 nodes.
+BENCHMARK(BM_DiamondLibrary)->Name("Diamond/Library")->Args({8, 10});
+BENCHMARK(BM_DiamondBaseline)->Name("Diamond/Baseline")->Args({8, 10});
+
+// --- Property set: a node with four dependents.
+
+constexpr std::size_t kPropertyDependents = 4;
+
+template <class SetOp>
+void SetLibrary(benchmark::State& p_state, SetOp p_set) {
+    Shape const shape = Shape::FanOut(kPropertyDependents);
+    LibraryGraph<PropertyNode> graph(shape);
+    PropertyNode& owner = graph[0];
+    Core::Accessors::PropertyAccess access(graph.PtrAt(0), owner.width);
+    int value = 0;
+    p_set(owner, access, ++value);
+    for (auto _ : p_state) {
+        p_set(owner, access, ++value);
+    }
+    std::uint64_t const sets = p_state.iterations() + 1;
+    if (!graph.StampsAre(shape, sets) || owner.width.Time() != ReferenceStamp(sets) || owner.width.Get() != value) {
+        p_state.SkipWithError("a set did not stamp the property, its owner and each dependent exactly once");
+        return;
+    }
+    SetPerItem(p_state, 1);
+    p_state.counters["touches"] = static_cast<double>(shape.Touches());
+}
+
+void BM_PropertySet(benchmark::State& p_state) {
+    SetLibrary(p_state, [](PropertyNode& p_owner, Core::Accessors::PropertyAccess&, int p_value) {
+        p_owner.width.Set(p_value);
+    });
+}
+
+void BM_PropertyAccessSet(benchmark::State& p_state) {
+    SetLibrary(p_state, [](PropertyNode&, Core::Accessors::PropertyAccess& p_access, int p_value) {
+        p_access.SetValue(boost::any(p_value));
+    });
+}
+
+void BM_PropertySetBaseline(benchmark::State& p_state) {
+    Shape const shape = Shape::FanOut(kPropertyDependents);
+    BaselineGraph graph(shape);
+    Baseline::IntProperty property(graph[0]);
+    int value = 0;
+    property.Set(++value);
+    for (auto _ : p_state) {
+        property.Set(++value);
+    }
+    std::uint64_t const sets = p_state.iterations() + 1;
+    if (!graph.StampsAre(shape, sets) || property.Stamp() != sets || property.Get() != value) {
+        p_state.SkipWithError("a set did not stamp the property, its owner and each dependent exactly once");
+        return;
+    }
+    SetPerItem(p_state, 1);
+    p_state.counters["touches"] = static_cast<double>(shape.Touches());
+}
+
+BENCHMARK(BM_PropertySet)->Name("PropertySet/Property");
+BENCHMARK(BM_PropertyAccessSet)->Name("PropertySet/PropertyAccess");
+BENCHMARK(BM_PropertySetBaseline)->Name("PropertySet/Baseline");
+
+}  // namespace
+}  // namespace QelBench
+
+QEL_BENCHMARK_MAIN()
