@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release and runs them, on a fresh Debian machine too.
+#
+#   bash scripts/bench.sh                   5 repetitions of everything, medians
+#   bash scripts/bench.sh --quick           3 short repetitions, for a first look
+#   bash scripts/bench.sh --filter REGEX    only the benchmarks whose names match
+#
+# Builds in build-bench/ (Release, QEL_BUILD_BENCHMARKS=ON), writes each
+# binary's JSON to build-bench/results/ and prints a table of medians with
+# each figure as a ratio to the baseline of the same run, then the targets.
+# Missing tools are installed with apt-get (run as root there).
+set -euo pipefail
+
+usage() {
+  sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+}
+
+repetitions=5
+min_time=""
+filter=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) repetitions=3; min_time=0.1 ;;
+    --filter)
+      if [ $# -lt 2 ]; then
+        echo "bench.sh: --filter needs a regular expression" >&2
+        exit 2
+      fi
+      filter="$2"
+      shift
+      ;;
+    -h|--help) usage; exit 0 ;;
+    *) echo "bench.sh: unknown option '$1'" >&2; usage >&2; exit 2 ;;
+  esac
+  shift
+done
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir="$root/build-bench"
+results="$build_dir/results"
+jobs=2
+
+# Installs what the build and the summary need, touching apt only when
+# something is missing (the same rule as scripts/test.sh).
+install_dependencies() {
+  # make is named because cmake only recommends it, and recommends are skipped.
+  local packages=(cmake make g++ libboost-dev libbenchmark-dev)
+  local missing=()
+  local package
+  for package in "${packages[@]}"; do
+    # A removed package can still be known to dpkg; only "installed" counts.
+    if ! dpkg -s "$package" 2>/dev/null | grep -q '^Status: install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  # Any python3 on the PATH will do for the summary.
+  if ! command -v python3 >/dev/null 2>&1; then
+    missing+=(python3)
+  fi
+  if [ ${#missing[@]} -eq 0 ]; then
+    return
+  fi
+  echo "== Installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+install_dependencies
+
+echo "== Configuring $build_dir"
+# Tests and examples are left out: this tree is for timing only.
+cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DQEL_BUILD_BENCHMARKS=ON \
+  -DQEL_BUILD_TESTS=OFF -DQEL_BUILD_EXAMPLES=OFF -DQEL_SANITIZE=OFF -DQEL_SANITIZE_THREAD=OFF
+echo "== Building $build_dir"
+cmake --build "$build_dir" -j "$jobs"
+
+mkdir -p "$results"
+rm -f "$results"/*.json
+echo "== Load: $(uptime)"
+args=(--benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true)
+if [ -n "$min_time" ]; then
+  args+=(--benchmark_min_time="$min_time")
+fi
+if [ -n "$filter" ]; then
+  args+=(--benchmark_filter="$filter")
+fi
+for binary in bench_propagation bench_nodes bench_allocations; do
+  echo "== Running $binary"
+  "$build_dir/bench/$binary" "${args[@]}" \
+    --benchmark_out="$results/$binary.json" --benchmark_out_format=json
+done
+
+echo "== Summary (CPU time per item, medians; ratio = this / baseline of the same run)"
+python3 "$root/bench/summarize.py" "$results"/*.json | tee "$results/summary.md"
