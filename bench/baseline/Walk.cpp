@@ -13,8 +13,21 @@ struct Frame {
     Relationship relationship;
 };
 
-std::vector<Frame>& WalkStack() {
+// Out of line on purpose: inlined, the compiler recomputes the address of
+// a thread_local after every call in the loop (one __tls_get_addr each in a
+// shared library); through this function the walk asks once.
+__attribute__((noinline)) std::vector<Frame>& WalkStack() {
     static thread_local std::vector<Frame> stack;
+    return stack;
+}
+
+struct SearchFrame {
+    BaseNode* node;
+    std::size_t next;
+};
+
+__attribute__((noinline)) std::vector<SearchFrame>& SearchStack() {
+    static thread_local std::vector<SearchFrame> stack;
     return stack;
 }
 
@@ -46,11 +59,7 @@ void BaseNode::Change(void const* p_payload) {
 }
 
 bool HasCycle(BaseNode& p_start, std::uint64_t& p_entered) {
-    struct SearchFrame {
-        BaseNode* node;
-        std::size_t next;
-    };
-    static thread_local std::vector<SearchFrame> stack;
+    std::vector<SearchFrame>& stack = SearchStack();
     std::size_t const base = stack.size();
     p_entered = 1;
     p_start._onPath = true;
