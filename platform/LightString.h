@@ -77,7 +77,11 @@ public:
     }
 
     /// Frees an owned block and leaves all 16 bytes zero.
-    ~LightString_Base() { Release(); }
+    ~LightString_Base() {
+        Release();
+        // Keeps the optimiser from dropping the zeroing as a store to a dying object.
+        __asm__ __volatile__("" : : "r"(this) : "memory");
+    }
 
     /// Fills the string from `p_string` (taken by value). Strings of up to 13
     /// characters go inline; longer ones into an owned block of exactly their
