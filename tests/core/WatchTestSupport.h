@@ -1,0 +1,102 @@
+// Small node classes and helpers shared by the tests of watchers, properties,
+// composites, references and the accessors.
+#ifndef QEL_TESTS_CORE_WATCHTESTSUPPORT_H
+#define QEL_TESTS_CORE_WATCHTESTSUPPORT_H
+
+#include "IModifiable.h"
+#include "Node.h"
+#include "Ptr.h"
+#include "TimeStamp.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/any.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qelwatchtest {
+
+using Qel::Chart::Core::IModifiable;
+using Qel::Chart::Core::Node;
+using Qel::Chart::Core::Ptr;
+using Qel::Chart::Core::TimeStamp;
+using Qel::Chart::Core::WeakPtr;
+
+/// One `TouchThis` as a recorder saw it. A `Ptr<Node>` payload is kept as the
+/// raw `Node*` so that records never keep a node alive.
+struct TouchRecord {
+    IModifiable::ModifiableType _type;
+    IModifiable::Change _change;
+    IModifiable::Relationship _relationship;
+    Node const* _originator;  // null when the originator had expired or was empty
+    std::string _name;
+    boost::any _value;
+};
+
+inline TouchRecord MakeTouch(IModifiable::ModifiableType p_type, IModifiable::Change p_change,
+                             IModifiable::Relationship p_relationship, WeakPtr<Node> const& p_originator,
+                             std::string const& p_name, boost::any const& p_value) {
+    TouchRecord touch{p_type, p_change, p_relationship, p_originator.Weak().lock().get(), p_name, p_value};
+    if (Ptr<Node> const* node = boost::any_cast<Ptr<Node>>(&p_value)) {
+        touch._value = static_cast<Node const*>(node->Get());
+    }
+    return touch;
+}
+
+/// Whether `p_touch` is the touch described by the other arguments.
+inline ::testing::AssertionResult IsTouch(TouchRecord const& p_touch, IModifiable::ModifiableType p_type,
+                                          IModifiable::Change p_change, IModifiable::Relationship p_relationship,
+                                          Node const* p_originator, std::string const& p_name) {
+    if (p_touch._type == p_type && p_touch._change == p_change && p_touch._relationship == p_relationship &&
+        p_touch._originator == p_originator && p_touch._name == p_name) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "received " << p_touch._type << " " << p_touch._change << " "
+                                         << p_touch._relationship << " originator " << p_touch._originator << " name '"
+                                         << p_touch._name << "'";
+}
+
+/// A node without anything of its own.
+class PlainNode : public Node {
+public:
+    PlainNode() = default;
+};
+
+/// A node that records every touch it receives, then reacts as a node does.
+class RecordingNode : public Node {
+public:
+    RecordingNode() = default;
+
+    void TouchThis(IModifiable::ModifiableType p_type, IModifiable::Change p_change,
+                   IModifiable::Relationship p_relationship, WeakPtr<Node> const& p_originator,
+                   std::string const& p_name, boost::any const& p_value) override {
+        _touches.push_back(MakeTouch(p_type, p_change, p_relationship, p_originator, p_name, p_value));
+        if (_onTouch) {
+            _onTouch();
+        }
+        Node::TouchThis(p_type, p_change, p_relationship, p_originator, p_name, p_value);
+    }
+
+    std::vector<TouchRecord> _touches;
+    /// Runs inside each touch, before the node stamps itself.
+    std::function<void()> _onTouch;
+};
+
+/// Makes `p_dependent` a dependent of `p_dependency`: changes of the latter reach the former.
+inline void Link(Node& p_dependency, Node const& p_dependent) { p_dependency.Deps().Insert(p_dependent); }
+
+/// `p_stamp` after `p_touches` more touches.
+inline TimeStamp Advanced(TimeStamp p_stamp, int p_touches = 1) {
+    for (int i = 0; i < p_touches; ++i) {
+        p_stamp.Touch();
+    }
+    return p_stamp;
+}
+
+inline int LiveNodes() { return Node::_debugNodeCount.load(); }
+}  // namespace qelwatchtest
+
+#endif
