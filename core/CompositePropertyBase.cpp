@@ -21,7 +21,15 @@ std::string const CompositePropertyBase::Name() const { return _baseName; }
 IModifiable& CompositePropertyBase::Modifiable() const { return PropertyCreator::ToModifiable(*_parent); }
 
 void CompositePropertyBase::Watch(IModifiable const& p_part) {
-    _subjects.push_back(ModifiablePtr(p_part.Id()));
+    ModifiablePtr handle(p_part.Id());
+    if (!handle) {
+        // The handle refused an expired part; when its report returns, the
+        // part is still refused, since its stamp cannot be read.
+        throw qeldebug::check_failed(
+            "\"!p_id.Expired() && \"Cannot pass an expired pointer\"\" - __cdecl "
+            "Qel::Chart::Core::ModifiablePtr::ModifiablePtr(class Qel::Chart::Core::IModifiable::Identifier)");
+    }
+    _subjects.push_back(handle);
     try {
         _times.push_back(_subjects.back()->Time());
     } catch (...) {

@@ -77,9 +77,11 @@ private:
     boost::shared_ptr<T> _pointer;
 };
 
+// Comparisons convert both pointers to their common type first, so that one
+// object seen through different bases compares equal.
 template <class T, class U>
 bool operator==(Ptr<T> const& p_left, Ptr<U> const& p_right) noexcept {
-    return static_cast<void const*>(p_left.Get()) == static_cast<void const*>(p_right.Get());
+    return p_left.Get() == p_right.Get();
 }
 template <class T, class U>
 bool operator!=(Ptr<T> const& p_left, Ptr<U> const& p_right) noexcept {
@@ -88,7 +90,8 @@ bool operator!=(Ptr<T> const& p_left, Ptr<U> const& p_right) noexcept {
 /// Orders by object address.
 template <class T, class U>
 bool operator<(Ptr<T> const& p_left, Ptr<U> const& p_right) noexcept {
-    return std::less<void const*>()(static_cast<void const*>(p_left.Get()), static_cast<void const*>(p_right.Get()));
+    using Common = std::common_type_t<T*, U*>;
+    return std::less<Common>()(p_left.Get(), p_right.Get());
 }
 
 /// A `Ptr<U>` to the same object when it is a `U`; otherwise throws
@@ -104,10 +107,10 @@ template <class T>
 class WeakPtr {
 public:
     WeakPtr() noexcept = default;
-    WeakPtr(Ptr<T> const& p_pointer) noexcept : _pointer(p_pointer.Shared()) {}  // NOLINT: implicit by design
     template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
     WeakPtr(Ptr<U> const& p_pointer) noexcept : _pointer(p_pointer.Shared()) {}  // NOLINT: implicit by design
-    WeakPtr& operator=(Ptr<T> const& p_pointer) noexcept {
+    template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
+    WeakPtr& operator=(Ptr<U> const& p_pointer) noexcept {
         _pointer = p_pointer.Shared();
         return *this;
     }

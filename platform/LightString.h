@@ -100,7 +100,7 @@ public:
         if (p_string.size() <= inline_capacity) {
             Release();
             _length = static_cast<std::uint16_t>(p_string.size());
-            _kind = p_string.empty() ? KindEmpty : KindInline;
+            _kind = KindInline;
             if (!p_string.empty()) {
                 std::memcpy(_buffer.chars, p_string.data(), p_string.size());
             }

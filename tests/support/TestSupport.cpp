@@ -25,12 +25,15 @@ void RecordAllocation(std::size_t p_size) {
     }
 }
 
-AllocationCounter::AllocationCounter() : _startNew(t_news), _startDelete(t_deletes), _previous(t_counter) {
+AllocationCounter::AllocationCounter() : _startNew(0), _startDelete(0), _previous(t_counter) {
     _sizes.reserve(64);
+    // Counted from here, so that the reserve above is not.
+    _startNew = t_news;
+    _startDelete = t_deletes;
     t_counter = this;
 }
 AllocationCounter::~AllocationCounter() { t_counter = _previous; }
-std::size_t AllocationCounter::Allocations() const { return t_news - _startNew - 0; }
+std::size_t AllocationCounter::Allocations() const { return t_news - _startNew; }
 std::size_t AllocationCounter::Deallocations() const { return t_deletes - _startDelete; }
 
 std::vector<qeldebug::record> OfKind(qeldebug::capture const& p_capture, qeldebug::reportkind p_kind) {
