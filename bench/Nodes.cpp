@@ -203,7 +203,7 @@ void BM_WatcherPollBaseline(benchmark::State& p_state) {
 // fill), so the list runs up to 10,000 watchers and the loop over a vector
 // of watchers up to 100,000.
 BENCHMARK(BM_WatcherPollList)->Name("WatcherPoll/List")->Arg(1000)->Arg(10000);
-BENCHMARK(BM_WatcherPollLoop)->Name("WatcherPoll/Loop")->Arg(1000)->Arg(100000);
+BENCHMARK(BM_WatcherPollLoop)->Name("WatcherPoll/Loop")->Arg(1000)->Arg(10000)->Arg(100000);
 BENCHMARK(BM_WatcherPollBaseline)->Name("WatcherPoll/Baseline")->Arg(1000)->Arg(10000)->Arg(100000);
 
 // --- Cycle search from node 0 of a chain and of a diamond lattice (no

@@ -23,6 +23,7 @@ TARGETS = (
     ("WatcherPoll/List/1000", "ratio", 2.5),
     ("WatcherPoll/List/10000", "ratio", 2.5),
     ("WatcherPoll/Loop/1000", "ratio", 2.5),
+    ("WatcherPoll/Loop/10000", "ratio", 2.5),
     ("WatcherPoll/Loop/100000", "ratio", 2.5),
     ("CreateDestroy/Library", "ratio", 4.0),
     ("HeapPerNode/Library/100000/iterations:1", "heap_bytes_per_node", 176.0),
