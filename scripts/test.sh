@@ -3,22 +3,25 @@
 #
 #   bash scripts/test.sh              plain build in build/, then ctest
 #   bash scripts/test.sh --sanitize   ASan+UBSan build in build-asan/, then ctest
-#   bash scripts/test.sh --all        both, one after the other (what CI runs)
+#   bash scripts/test.sh --tsan       ThreadSanitizer build in build-tsan/, then ctest
+#   bash scripts/test.sh --all        all three, one after the other (what CI runs)
 #
 # Missing tools are installed with apt-get (run as root). Exits non-zero on
 # the first failure.
 set -euo pipefail
 
 usage() {
-  sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 plain=0
 sanitize=0
+tsan=0
 case "${1:-}" in
   "") plain=1 ;;
   --sanitize) sanitize=1 ;;
-  --all) plain=1; sanitize=1 ;;
+  --tsan) tsan=1 ;;
+  --all) plain=1; sanitize=1; tsan=1 ;;
   -h|--help) usage; exit 0 ;;
   *) echo "test.sh: unknown option '$1'" >&2; usage >&2; exit 2 ;;
 esac
@@ -51,6 +54,13 @@ if [ "$sanitize" -eq 1 ]; then
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     build_and_test build-asan -DQEL_SANITIZE=ON -DQEL_SANITIZE_THREAD=OFF
+  )
+fi
+if [ "$tsan" -eq 1 ]; then
+  (
+    # The first race or lock-order report stops the program, with both stacks.
+    export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+    build_and_test build-tsan -DQEL_SANITIZE=OFF -DQEL_SANITIZE_THREAD=ON
   )
 fi
 echo "== All tests passed"
