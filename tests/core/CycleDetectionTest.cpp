@@ -1,0 +1,133 @@
+#include <Dependencies.h>
+
+#include "NodeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace graphtest;
+
+namespace {
+
+class Tracker : public Node {};
+
+Ptr<Tracker> Make() { return Node::Create<Tracker>(); }
+
+// `p_from` lists `p_to` as a dependent.
+void Link(Ptr<Tracker> const& p_from, Ptr<Tracker> const& p_to) { p_from->Deps().Insert(*p_to); }
+
+bool CycleFrom(Ptr<Tracker> const& p_start) { return Dependencies::HasCyclicDependency(p_start->Id()); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TEST(CycleDetectionTest, StartsWithoutDependentsHaveNoCycle) {
+    auto lonely = Make();
+    EXPECT_FALSE(CycleFrom(lonely));
+
+    TestModifiable notATracker;
+    EXPECT_FALSE(Dependencies::HasCyclicDependency(notATracker.Id()));
+    lonely->Deps().Insert(notATracker);  // an object without a list ends its branch
+    EXPECT_FALSE(CycleFrom(lonely));
+    lonely->Deps().Remove(notATracker);
+
+    IModifiable::Identifier expired;
+    {
+        auto gone = Make();
+        expired = gone->Id();
+    }
+    ASSERT_TRUE(expired.Expired());
+    EXPECT_FALSE(Dependencies::HasCyclicDependency(expired));
+    EXPECT_FALSE(Dependencies::HasCyclicDependency(IModifiable::Identifier()));
+}
+
+TEST(CycleDetectionTest, SelfLoopsAndTwoCyclesAreFoundFromEveryMember) {
+    auto self = Make(), a = Make(), b = Make();
+    Link(self, self);
+    Link(a, b);
+    Link(b, a);
+    EXPECT_TRUE(CycleFrom(self));
+    EXPECT_TRUE(CycleFrom(a));
+    EXPECT_TRUE(CycleFrom(b));
+}
+
+TEST(CycleDetectionTest, ADiamondIsNoCycleButACycleBelowTheStartIs) {
+    auto a = Make(), b = Make(), c = Make(), d = Make();
+    Link(a, b);
+    Link(a, c);
+    Link(b, d);
+    Link(c, d);
+    EXPECT_FALSE(CycleFrom(a));
+    Link(d, c);  // c -> d -> c, below a
+    EXPECT_TRUE(CycleFrom(a));
+}
+
+TEST(CycleDetectionTest, ExpiredEntriesEndTheirBranchButDoNotHideALiveCycle) {
+    auto a = Make(), b = Make();
+    {
+        auto gone = Make();
+        Link(a, gone);
+    }
+    EXPECT_FALSE(CycleFrom(a));
+
+    // a: [expired, b], b: [a]
+    Link(a, b);
+    Link(b, a);
+    EXPECT_TRUE(CycleFrom(a));
+}
+
+// ---------------------------------------------------------------------------
+// The generic search
+
+namespace {
+
+using IdSearch = DepthFirstSearch<IModifiable::Identifier, IModifiable::Identifier*>;
+
+char const* const kEmptyPerNodeText =
+    "\"_perNodeOp\" - __cdecl Qel::Chart::Core::DepthFirstSearch<class Qel::Chart::Core::IModifiable::Identifier,"
+    "class Qel::Chart::Core::IModifiable::Identifier *>::DepthFirstSearch(const class boost::function<bool "
+    "__cdecl(class Qel::Chart::Core::IModifiable::Identifier &,class boost::function<void __cdecl(class "
+    "Qel::Chart::Core::IModifiable::Identifier * const &,class Qel::Chart::Core::IModifiable::Identifier * const "
+    "&)> const &)>,const class boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier &)>)";
+char const* const kEmptyCycleText =
+    "\"_cycleDetectOp\" - __cdecl Qel::Chart::Core::DepthFirstSearch<class "
+    "Qel::Chart::Core::IModifiable::Identifier,class Qel::Chart::Core::IModifiable::Identifier "
+    "*>::DepthFirstSearch(const class boost::function<bool __cdecl(class Qel::Chart::Core::IModifiable::Identifier "
+    "&,class boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier * const &,class "
+    "Qel::Chart::Core::IModifiable::Identifier * const &)> const &)>,const class boost::function<void "
+    "__cdecl(class Qel::Chart::Core::IModifiable::Identifier &)>)";
+
+bool Descend(IModifiable::Identifier&, IdSearch::ChildrenOp const&) { return true; }
+void Ignore(IModifiable::Identifier&) {}
+
+}  // namespace
+
+TEST(DepthFirstSearchTest, EmptyOperationsAreRefusedAtConstruction) {
+    for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
+        capture cap(policy);
+        EXPECT_EQ(CheckFailure([] { IdSearch search(IdSearch::PerNodeOp(), &Ignore); }), kEmptyPerNodeText);
+        EXPECT_EQ(CheckFailure([] { IdSearch search(&Descend, IdSearch::CycleOp()); }), kEmptyCycleText);
+        // With both empty the first refusal ends the construction.
+        EXPECT_EQ(CheckFailure([] { IdSearch search{IdSearch::PerNodeOp(), IdSearch::CycleOp()}; }),
+                  kEmptyPerNodeText);
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure),
+                  (std::vector<std::string>{kEmptyPerNodeText, kEmptyCycleText, kEmptyPerNodeText}));
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(CyclicDependencyFoundExceptTest, MessageIsThePrefixFollowedByTheText) {
+    CyclicDependencyFoundExcept const e("a -> b -> a");
+    EXPECT_STREQ(e.what(), "Cyclic Dependency : a -> b -> a");
+    EXPECT_STREQ(CyclicDependencyFoundExcept("").what(), "Cyclic Dependency : ");
+
+    try {
+        throw CyclicDependencyFoundExcept(e);
+    } catch (Qel::Chart::Utility::Exception const& caught) {
+        EXPECT_STREQ(caught.what(), "Cyclic Dependency : a -> b -> a");
+    }
+}
