@@ -1,0 +1,165 @@
+#include <Node.h>
+
+#include "NodeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/function.hpp>
+
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+using namespace graphtest;
+
+namespace {
+
+// Each class here is created by one test only, so that the test sees its
+// first registration.
+class RegisteredFirst : public Node {};
+class RegisteredSecond : public Node {};
+
+class Cloned : public Node {
+public:
+    Cloned() : _size(*this, "size") {}
+
+private:
+    TestProperty _size;
+};
+
+class NeedsArgument : public Node {
+public:
+    explicit NeedsArgument(int) {}
+};
+
+class Spawned : public Node {};
+
+// Creates a node of a class not registered yet when `spawn` is set.
+class Spawner : public Node {
+public:
+    Spawner() {
+        if (spawn) {
+            Node::Create<Spawned>();
+        }
+    }
+    static inline bool spawn = false;
+};
+
+// Asks for a clone of itself from its constructor, before the creation step
+// has recorded its type id.
+class ClonesTooEarly : public Node {
+public:
+    ClonesTooEarly() {
+        Ptr<Node> const unowned(boost::shared_ptr<Node>(this, [](Node*) {}));
+        failure = CheckFailure([&] { Node::CreateTypeOf(unowned); });
+    }
+    std::string failure;
+};
+
+std::vector<std::string> TypeTraces(capture const& p_capture) {
+    std::vector<std::string> result;
+    for (auto const& r : qeltest::OfKind(p_capture, reportkind::dout)) {
+        if (r.category == "NodeTypeInfo") {
+            result.push_back(r.text);
+        }
+    }
+    return result;
+}
+
+std::string Trace(unsigned p_id, std::type_info const& p_type) {
+    return "id(" + std::to_string(p_id) + ") name(" + p_type.name() + ")";
+}
+
+char const* const kNoFactoryText =
+    "\"it != NodeFactory::Register().end()\" - class Qel::Chart::Core::Ptr<class Qel::Chart::Core::Node> __cdecl "
+    "Qel::Chart::Core::Node::CreateTypeOf(const class Qel::Chart::Core::Ptr<class Qel::Chart::Core::Node> &)";
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TEST(NodeRegistryTest, ClassesGetConsecutiveIdsAndAreTracedOnce) {
+    capture cap;
+    auto first = Node::Create<RegisteredFirst>();
+    auto second = Node::Create<RegisteredSecond>();
+    auto firstAgain = Node::Create<RegisteredFirst>();
+    unsigned const id = TypeIdOf(first);
+    EXPECT_EQ(TypeIdOf(second), id + 1);
+    EXPECT_EQ(TypeIdOf(firstAgain), id);
+    EXPECT_EQ(TypeTraces(cap),
+              (std::vector<std::string>{Trace(id, typeid(RegisteredFirst)), Trace(id + 1, typeid(RegisteredSecond))}));
+}
+
+TEST(NodeRegistryTest, CreateTypeOfMakesAFreshNodeOfTheSameClass) {
+    auto original = Node::Create<Cloned>();
+    auto dependent = Node::Create<RecordingNode>();
+    original->Deps().Insert(*dependent);
+    original->Touch();
+
+    Ptr<Node> const clone = Node::CreateTypeOf(original);
+    EXPECT_NE(clone.Get(), original.Get());
+    EXPECT_TRUE(clone->Type() == original->Type());
+    EXPECT_EQ(clone->Type().Get(), typeid(Cloned));
+    EXPECT_NE(UniqueIdOf(clone), UniqueIdOf(original));
+    EXPECT_EQ(TypeIdOf(clone), TypeIdOf(original));
+    // Nothing is copied: the clone has its own default state.
+    EXPECT_EQ(clone->Time(), TimeStamp());
+    EXPECT_TRUE(clone->Deps().Empty());
+    EXPECT_EQ(DynamicPtrCast<Cloned>(clone).Get(), clone.Get());
+    EXPECT_THROW(Node::CreateTypeOf(Ptr<Node>()), NullPtrException);
+}
+
+TEST(NodeRegistryTest, AClassWithoutDefaultConstructorCannotBeCloned) {
+    auto node = Node::Create<NeedsArgument>(7);
+    int const nodes = Node::_debugNodeCount.load();
+    try {
+        Node::CreateTypeOf(node);
+        ADD_FAILURE() << "an empty factory was called without an exception";
+    } catch (boost::bad_function_call const& e) {
+        EXPECT_STREQ(e.what(), "call to empty boost::function");
+    }
+    EXPECT_EQ(Node::_debugNodeCount.load(), nodes);
+    // The registry lock was released on the way out.
+    auto other = Node::Create<Cloned>();
+    EXPECT_NO_THROW(Node::CreateTypeOf(other));
+}
+
+TEST(NodeRegistryTest, AFactoryThatRegistersAClassFailsToLockTheRegistry) {
+    Spawner::spawn = false;
+    auto spawner = Node::Create<Spawner>();
+    int const nodes = Node::_debugNodeCount.load();
+    std::size_t const blocks = qeldebug::allocationtracker::blocks_in_use();
+
+    Spawner::spawn = true;
+    try {
+        Node::CreateTypeOf(spawner);
+        ADD_FAILURE() << "the registry was locked twice by one thread";
+    } catch (qelthreads::mutex_base<1>::bad_mutex const& e) {
+        std::string const text = e.what();
+        std::string const ending = " : failed to lock";
+        ASSERT_GE(text.size(), ending.size());
+        EXPECT_EQ(text.substr(text.size() - ending.size()), ending);
+    }
+    EXPECT_EQ(Node::_debugNodeCount.load(), nodes);
+    EXPECT_EQ(qeldebug::allocationtracker::blocks_in_use(), blocks);
+
+    // Outside a factory the new class registers normally, and cloning works
+    // again with the registry lock free.
+    capture cap;
+    auto direct = Node::Create<Spawner>();
+    std::vector<std::string> const traces = TypeTraces(cap);
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_NE(traces[0].find(std::string(") name(") + typeid(Spawned).name() + ")"), std::string::npos);
+    Ptr<Node> const clone = Node::CreateTypeOf(spawner);
+    EXPECT_EQ(clone->Type().Get(), typeid(Spawner));
+    Spawner::spawn = false;
+}
+
+TEST(NodeRegistryTest, CloningANodeWithoutTypeIdIsReported) {
+    for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
+        capture cap(policy);
+        auto node = Node::Create<ClonesTooEarly>();
+        EXPECT_EQ(node->failure, kNoFactoryText);
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure), std::vector<std::string>{kNoFactoryText});
+    }
+}

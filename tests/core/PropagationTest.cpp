@@ -1,0 +1,544 @@
+#include <Node.h>
+#include <NodeAccess.h>
+
+#include "NodeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace graphtest;
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+// Nodes that record into one log; the log outlives them.
+class Graph {
+public:
+    Ptr<RecordingNode> Add(std::string const& p_label) { return Node::Create<RecordingNode>(p_label, &log); }
+    TouchLog log;
+};
+
+// `p_to` depends on `p_from`: it is told when `p_from` changes.
+void Link(Ptr<RecordingNode> const& p_from, Ptr<RecordingNode> const& p_to) { p_from->Deps().Insert(*p_to); }
+
+// Inserts an entry whose object is gone by the time the function returns.
+void LinkExpired(Ptr<RecordingNode> const& p_from) {
+    auto gone = Node::Create<RecordingNode>("gone");
+    p_from->Deps().Insert(*gone);
+}
+
+std::vector<IModifiable::Relationship> Relationships(TouchLog const& p_log) {
+    std::vector<IModifiable::Relationship> result;
+    for (TouchRecord const& r : p_log) {
+        result.push_back(r.relationship);
+    }
+    return result;
+}
+
+char const* const kLiveOriginatorText =
+    "\"p_originator.Expired()\" - void __cdecl Qel::Chart::Core::Node::TouchThis(const enum "
+    "Qel::Chart::Core::IModifiable::ModifiableType,const enum Qel::Chart::Core::IModifiable::Change,const enum "
+    "Qel::Chart::Core::IModifiable::Relationship,const class Qel::Chart::Core::WeakPtr<class "
+    "Qel::Chart::Core::Node> &,const class std::basic_string<char,struct std::char_traits<char>,class "
+    "std::allocator<char> > &,const class boost::any &)";
+char const* const kNoTrackerText =
+    "\"void*(tracker)\" - void __cdecl `anonymous-namespace'::CallTouch(class Qel::Chart::Core::Dependencies &,const "
+    "enum Qel::Chart::Core::IModifiable::ModifiableType,const enum Qel::Chart::Core::IModifiable::Change,const enum "
+    "Qel::Chart::Core::IModifiable::Relationship &,const class Qel::Chart::Core::WeakPtr<class "
+    "Qel::Chart::Core::Node> &,const class std::basic_string<char,struct std::char_traits<char>,class "
+    "std::allocator<char> > &,const class boost::any &,unsigned int &)";
+std::string RefusalText(char const* p_operation) {
+    return std::string("\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void "
+                       "__cdecl Qel::Chart::Core::Dependencies::") +
+           p_operation;
+}
+
+auto const kExplicit = IModifiable::Explicit;
+auto const kImplicit = IModifiable::Implicit;
+auto const kSelf = IModifiable::Self;
+
+class Plain : public Node {};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Order and relationships
+
+TEST(PropagationTest, AChainGivesExplicitThenImplicitWithTheTouchedNodeAsOriginator) {
+    Graph g;
+    auto a = g.Add("a"), b = g.Add("b"), c = g.Add("c"), d = g.Add("d");
+    d->Touch();  // no dependents: only d itself
+    ASSERT_EQ(g.log.size(), 1u);
+    EXPECT_EQ(g.log[0].change, IModifiable::Force);
+    EXPECT_EQ(g.log[0].type, IModifiable::TypeNode);
+    EXPECT_EQ(g.log[0].name, "d");
+    g.log.clear();
+
+    Link(a, b);
+    Link(b, c);
+    Link(c, d);
+    a->CallTouchThis(IModifiable::TypeProperty, IModifiable::Remove, kSelf, WeakPtr<Node>(), "width");
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "b", "c", "d"}));
+    EXPECT_EQ(Relationships(g.log), (std::vector<IModifiable::Relationship>{kSelf, kExplicit, kImplicit, kImplicit}));
+    for (std::size_t i = 0; i < g.log.size(); ++i) {
+        EXPECT_EQ(g.log[i].originator, i == 0 ? "-" : "a");
+        EXPECT_EQ(g.log[i].type, IModifiable::TypeProperty);
+        EXPECT_EQ(g.log[i].change, IModifiable::Remove);
+        EXPECT_EQ(g.log[i].name, "width");
+    }
+    for (auto const& n : {a, b, c}) {
+        EXPECT_EQ(n->Stamp(), 1u);
+    }
+    EXPECT_EQ(d->Stamp(), 2u);
+}
+
+TEST(PropagationTest, DepthFirstInListOrderOncePerPathAndPerEntry) {
+    Graph g;
+    auto a = g.Add("a"), b = g.Add("b"), c = g.Add("c"), d = g.Add("d"), e = g.Add("e");
+    Link(a, b);
+    Link(a, c);
+    Link(b, d);
+    Link(c, d);
+    Link(a, e);
+    Link(a, e);
+    a->Touch();
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "b", "d", "c", "d", "e", "e"}));
+    EXPECT_EQ(d->Stamp(), 2u);
+    EXPECT_EQ(e->Stamp(), 2u);
+}
+
+TEST(PropagationTest, ExpiredEntriesAreSkippedAndTheirListsSqueezedAfterwards) {
+    Graph g;
+    auto a = g.Add("a"), x = g.Add("x"), y = g.Add("y"), z = g.Add("z");
+    Link(a, x);
+    LinkExpired(a);
+    Link(a, y);
+    LinkExpired(x);
+    Link(x, z);
+    a->Touch();
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "x", "z", "y"}));
+    EXPECT_EQ(Entries(a->Deps()), (std::vector<IModifiable const*>{x.Get(), y.Get()}));
+    EXPECT_EQ(Entries(x->Deps()), (std::vector<IModifiable const*>{z.Get()}));
+}
+
+TEST(PropagationTest, TouchThisBelowSelfStampsWithoutWalking) {
+    Graph g;
+    auto a = g.Add("a"), b = g.Add("b"), other = g.Add("other");
+    Link(a, b);
+    a->CallTouchThis(IModifiable::TypeNode, IModifiable::Edit, kExplicit, WeakPtr<Node>(other), "other");
+    a->CallTouchThis(IModifiable::TypeNode, IModifiable::Edit, kImplicit, WeakPtr<Node>(other), "other");
+    EXPECT_EQ(a->Stamp(), 2u);
+    EXPECT_EQ(b->Stamp(), 0u);
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "a"}));
+}
+
+TEST(PropagationTest, CyclesEndAtAListAlreadyOnThePath) {
+    Graph g;
+    auto a = g.Add("a"), b = g.Add("b"), self = g.Add("self");
+    Link(a, b);
+    Link(b, a);
+    a->Touch();
+    // a's list is not walked a second time, but a itself hears of it again.
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "b", "a"}));
+    EXPECT_EQ(Relationships(g.log), (std::vector<IModifiable::Relationship>{kSelf, kExplicit, kImplicit}));
+    EXPECT_EQ(a->Stamp(), 2u);
+    EXPECT_EQ(b->Stamp(), 1u);
+
+    g.log.clear();
+    Link(self, self);
+    self->Touch();
+    EXPECT_EQ(Relationships(g.log), (std::vector<IModifiable::Relationship>{kSelf, kExplicit}));
+    EXPECT_EQ(self->Stamp(), 2u);
+}
+
+// ---------------------------------------------------------------------------
+// Reports
+
+TEST(PropagationTest, ALiveOriginatorWithSelfIsReportedBeforeAnyDependent) {
+    for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
+        Graph g;
+        auto a = g.Add("a"), b = g.Add("b"), origin = g.Add("origin");
+        Link(a, b);
+        capture cap(policy);
+        std::size_t reportsWhenTouched = 99;
+        b->SetHook([&](RecordingNode&, IModifiable::Relationship, IModifiable::Change p_change) {
+            if (p_change == IModifiable::Edit) {
+                reportsWhenTouched = cap.records().size();
+            }
+            return true;
+        });
+        std::string const failure = CheckFailure(
+            [&] { a->CallTouchThis(IModifiable::TypeNode, IModifiable::Edit, kSelf, WeakPtr<Node>(origin), "a"); });
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure), std::vector<std::string>{kLiveOriginatorText});
+        EXPECT_EQ(a->Stamp(), 1u);
+        if (policy == failpolicy::throwing) {
+            EXPECT_EQ(failure, kLiveOriginatorText);
+            EXPECT_EQ(b->Stamp(), 0u);
+        } else {
+            EXPECT_EQ(failure, "<returned>");
+            EXPECT_EQ(reportsWhenTouched, 1u);
+            EXPECT_EQ(g.log.back().originator, "a");
+        }
+    }
+}
+
+TEST(PropagationTest, ADependentThatIsNoTrackerIsReported) {
+    for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
+        Graph g;
+        auto a = g.Add("a"), x = g.Add("x");
+        TestModifiable plain;
+        a->Deps().Insert(plain);
+        Link(a, x);
+        {
+            capture cap(policy);
+            std::string const failure = CheckFailure([&] { a->Touch(); });
+            EXPECT_EQ(qeltest::Texts(cap, reportkind::chkptr), std::vector<std::string>{kNoTrackerText});
+            EXPECT_EQ(plain.Touches(), 1);
+            if (policy == failpolicy::throwing) {
+                EXPECT_EQ(failure, kNoTrackerText);
+                EXPECT_EQ(x->Stamp(), 0u);
+            } else {
+                EXPECT_EQ(failure, "<returned>");
+                EXPECT_EQ(x->Stamp(), 1u);  // the walk went on with the next entry
+            }
+        }
+        // The walk has let go of the list either way.
+        EXPECT_FALSE(a->Deps().IsBeingWalked());
+        a->Deps().Remove(plain);
+    }
+}
+
+namespace {
+
+template <int N>
+class Kind : public RecordingNode {
+public:
+    using RecordingNode::RecordingNode;
+};
+
+struct Padding {
+    virtual ~Padding() = default;
+    char bytes[24] = {};
+};
+
+// A dependency tracker that is no node; its tracker part lies at an offset
+// of its own.
+class PaddedTracker : public Padding, public TestModifiable, public IDependencyTracker {
+public:
+    Dependencies& Deps() override { return _deps; }
+    Dependencies const& Deps() const override { return _deps; }
+
+private:
+    Dependencies _deps;
+};
+
+class OtherModifiable : public TestModifiable {};
+
+}  // namespace
+
+TEST(PropagationTest, DependentsOfManyClassesAreFollowedByTheirOwnTrackers) {
+    Graph g;
+    auto a = g.Add("a"), child = g.Add("child");
+    Ptr<RecordingNode> const k1 = Node::Create<Kind<1>>("k1", &g.log);
+    Ptr<RecordingNode> const k2 = Node::Create<Kind<2>>("k2", &g.log);
+    Ptr<RecordingNode> const k3 = Node::Create<Kind<3>>("k3", &g.log);
+    Ptr<RecordingNode> const k4 = Node::Create<Kind<4>>("k4", &g.log);
+    Ptr<RecordingNode> const k5 = Node::Create<Kind<5>>("k5", &g.log);
+    PaddedTracker padded;
+    TestModifiable plain;
+    OtherModifiable other;
+    for (auto const& k : std::vector<Ptr<RecordingNode>>{k1, k2, k3, k4, k5}) {
+        k->Deps().Insert(*child);
+    }
+    padded.Deps().Insert(*child);
+    // More classes than a walk can be expected to remember at once, with
+    // trackers and non-trackers mixed and classes coming back.
+    std::vector<IModifiable const*> const order{k1.Get(), &plain, k2.Get(), &padded, k3.Get(), k4.Get(),
+                                                &other,   k5.Get(), &padded, k1.Get(), &plain, k2.Get()};
+    for (IModifiable const* m : order) {
+        a->Deps().Insert(*m);
+    }
+    {
+        capture cap(failpolicy::returning);
+        a->Touch();
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::chkptr), Names(3, kNoTrackerText));
+    }
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "k1", "child", "k2", "child", "child", "k3", "child", "k4", "child",
+                                       "k5", "child", "child", "k1", "child", "k2", "child"}));
+    EXPECT_EQ(padded.Touches(), 2);
+    EXPECT_EQ(plain.Touches(), 2);
+    EXPECT_EQ(other.Touches(), 1);
+    a->Deps().Clear();
+}
+
+// ---------------------------------------------------------------------------
+// Touch handlers that act during a walk
+
+TEST(PropagationReentryTest, AHandlerMayStartAWalkOfItsOwn) {
+    Graph g;
+    auto a = g.Add("a"), x = g.Add("x"), y = g.Add("y"), r = g.Add("r"), q = g.Add("q"), s = g.Add("s");
+    Link(a, x);
+    Link(a, y);
+    Link(x, r);
+    Link(q, s);
+    // A deep chain below s makes the nested walk outgrow the walk's stack.
+    std::vector<Ptr<Plain>> chain{Node::Create<Plain>()};
+    s->Deps().Insert(*chain.back());
+    for (int i = 0; i < 300; ++i) {
+        chain.push_back(Node::Create<Plain>());
+        chain[chain.size() - 2]->Deps().Insert(*chain.back());
+    }
+    x->SetHook([&](RecordingNode&, IModifiable::Relationship p_relationship, IModifiable::Change) {
+        if (p_relationship == kExplicit) {
+            q->Touch();
+            a->Touch();  // a's list is on the path: a is stamped, its list not walked again
+        }
+        return true;
+    });
+    a->Touch();
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "x", "q", "s", "a", "r", "y"}));
+    EXPECT_EQ(g.log[3].relationship, kExplicit);
+    EXPECT_EQ(g.log[3].originator, "q");
+    EXPECT_EQ(g.log[5].relationship, kImplicit);
+    EXPECT_EQ(g.log[5].originator, "a");
+    EXPECT_EQ(a->Stamp(), 2u);
+    EXPECT_EQ(chain.back()->Time().Counter(), 1u);
+}
+
+TEST(PropagationReentryTest, AHandlerMayEndItsOwnNode) {
+    Graph g;
+    auto a = g.Add("a"), y = g.Add("y"), z = g.Add("z");
+    auto x = g.Add("x");
+    Link(a, x);
+    Link(a, y);
+    Link(x, z);
+    x->SetHook([&](RecordingNode&, IModifiable::Relationship, IModifiable::Change p_change) {
+        if (p_change != IModifiable::Force) {
+            return true;
+        }
+        Ptr<RecordingNode> last = x;
+        x = Ptr<RecordingNode>();
+        last = Ptr<RecordingNode>();  // ends the node whose handler runs
+        return false;
+    });
+    a->Touch();
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "x", "x", "z", "y"}));
+    EXPECT_EQ(g.log[2].change, IModifiable::Deallocate);
+    EXPECT_EQ(g.log[3].change, IModifiable::Deallocate);
+    EXPECT_EQ(g.log[4].change, IModifiable::Force);
+    EXPECT_EQ(Entries(a->Deps()), (std::vector<IModifiable const*>{y.Get()}));
+    EXPECT_EQ(y->Stamp(), 1u);
+    EXPECT_EQ(z->Stamp(), 1u);
+}
+
+namespace {
+
+// Ends the node that started a walk from within the walk, and exits with 0
+// when the walk went on as it should.
+void EndTheTouchedNodeDuringItsWalk() {
+    Graph g;
+    auto a = g.Add("a"), x = g.Add("x"), z = g.Add("z");
+    Link(a, x);
+    Link(x, z);
+    RecordingNode& touched = *a;  // as a property of the node touches it
+    x->SetHook([&](RecordingNode&, IModifiable::Relationship, IModifiable::Change p_change) {
+        if (p_change == IModifiable::Force) {
+            a = Ptr<RecordingNode>();
+        }
+        return true;
+    });
+    touched.Touch();
+    // z hears of the change below x, from an originator that is gone by then.
+    bool const ok = !g.log.empty() && g.log.back().receiver == "z" && g.log.back().change == IModifiable::Force &&
+                    g.log.back().originator == "-" && z->Stamp() == 1u;
+    std::_Exit(ok ? 0 : 1);
+}
+
+}  // namespace
+
+#if GTEST_HAS_DEATH_TEST
+TEST(PropagationReentryTest, TheTouchedNodeMayEndDuringItsOwnWalk) {
+    // Ending the owner of a walked list is allowed, also when it is the node
+    // that started the walk. Run in a child process, so that a fault is
+    // reported as a failure instead of ending the whole test binary.
+    EXPECT_EXIT(EndTheTouchedNodeDuringItsWalk(), ::testing::ExitedWithCode(0), "");
+}
+#endif
+
+TEST(PropagationReentryTest, AHandlerMayEndALaterEntryOfTheSameList) {
+    Graph g;
+    auto a = g.Add("a"), x = g.Add("x"), y = g.Add("y"), z = g.Add("z");
+    Link(a, x);
+    Link(a, y);
+    Link(a, z);
+    x->SetHook([&](RecordingNode&, IModifiable::Relationship, IModifiable::Change p_change) {
+        if (p_change == IModifiable::Force) {
+            y = Ptr<RecordingNode>();
+        }
+        return true;
+    });
+    a->Touch();
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "x", "y", "z"}));
+    EXPECT_EQ(g.log[2].change, IModifiable::Deallocate);
+    EXPECT_EQ(Entries(a->Deps()), (std::vector<IModifiable const*>{x.Get(), z.Get()}));
+    EXPECT_EQ(x->Stamp(), 1u);
+    EXPECT_EQ(z->Stamp(), 1u);
+}
+
+TEST(PropagationReentryTest, ChangingAListBeingWalkedIsRefused) {
+    for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
+        Graph g;
+        auto a = g.Add("a"), x = g.Add("x"), y = g.Add("y"), w = g.Add("w");
+        Link(a, x);
+        Link(a, y);
+        std::vector<std::string> failures;
+        x->SetHook([&](RecordingNode& p_self, IModifiable::Relationship, IModifiable::Change p_change) {
+            if (p_change == IModifiable::Force) {
+                failures.push_back(CheckFailure([&] { a->Deps().Insert(*w); }));
+                failures.push_back(CheckFailure([&] { a->Deps().Remove(*y); }));
+                failures.push_back(CheckFailure([&] { a->Deps().Squeze(); }));
+                p_self.Deps().Insert(*w);  // x's own list is not walked yet
+            }
+            return true;
+        });
+        IModifiable::Identifier const* const before = a->Deps().Begin();
+        capture cap(policy);
+        a->Touch();
+        Names const expected{RefusalText("Insert(const class Qel::Chart::Core::IModifiable &)"),
+                             RefusalText("Remove(const class Qel::Chart::Core::IModifiable &)"),
+                             RefusalText("Squeze(void)")};
+        EXPECT_EQ(failures, expected);
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure), expected);
+        EXPECT_EQ(a->Deps().Begin(), before);
+        EXPECT_EQ(Entries(a->Deps()), (std::vector<IModifiable const*>{x.Get(), y.Get()}));
+        EXPECT_EQ(Receivers(g.log), (Names{"a", "x", "w", "y"}));
+    }
+}
+
+TEST(PropagationReentryTest, ClearingAListBeingWalkedEndsItsWalk) {
+    Graph g;
+    auto a = g.Add("a"), x = g.Add("x"), y = g.Add("y");
+    Link(a, x);
+    Link(a, y);
+    x->SetHook([&](RecordingNode&, IModifiable::Relationship, IModifiable::Change p_change) {
+        if (p_change == IModifiable::Force) {
+            a->Deps().Clear();
+            Link(a, y);  // a fresh list, not on the path
+        }
+        return true;
+    });
+    a->Touch();
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "x"}));
+    EXPECT_EQ(Entries(a->Deps()), (std::vector<IModifiable const*>{y.Get()}));
+    x->SetHook(nullptr);
+    g.log.clear();
+    a->Touch();
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "y"}));
+}
+
+TEST(PropagationReentryTest, AnExceptionLeavesTheWalkAndLeavesListsUnsqueezed) {
+    Graph g;
+    auto a = g.Add("a"), x = g.Add("x"), y = g.Add("y"), w = g.Add("w");
+    LinkExpired(a);
+    Link(a, x);
+    Link(a, y);
+    LinkExpired(x);
+    Link(x, w);
+    bool armed = true;
+    w->SetHook([&](RecordingNode&, IModifiable::Relationship, IModifiable::Change) {
+        if (armed) {
+            throw std::runtime_error("w failed");
+        }
+        return true;
+    });
+    EXPECT_THROW(a->Touch(), std::runtime_error);
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "x", "w"}));
+    EXPECT_EQ(y->Stamp(), 0u);
+    EXPECT_EQ(a->Deps().Size(), 3u);
+    EXPECT_EQ(x->Deps().Size(), 2u);
+    EXPECT_FALSE(a->Deps().IsBeingWalked());
+    EXPECT_FALSE(x->Deps().IsBeingWalked());
+
+    armed = false;
+    g.log.clear();
+    a->Touch();
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "x", "w", "y"}));
+    EXPECT_EQ(a->Deps().Size(), 2u);
+    EXPECT_EQ(x->Deps().Size(), 1u);
+}
+
+// ---------------------------------------------------------------------------
+// Depth and cost
+
+namespace {
+
+// Owns the link before it and is a dependent of it, so that releasing the
+// last link of a chain releases the whole chain.
+class ChainLink : public Node {
+public:
+    ChainLink() = default;
+    explicit ChainLink(Ptr<ChainLink> p_previous) : _previous(std::move(p_previous)) {}
+    IModifiable::Relationship lastRelationship = IModifiable::Self;
+
+protected:
+    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change,
+                   IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
+                   std::string const& name, boost::any const& value) override {
+        lastRelationship = relationship;
+        Node::TouchThis(type, change, relationship, p_originator, name, value);
+    }
+
+private:
+    Ptr<ChainLink> _previous;
+};
+
+}  // namespace
+
+TEST(PropagationScaleTest, AMillionNodeChainIsWalkedAndDeletedWithoutRecursion) {
+    constexpr int kLength = 1000000;
+    int const nodesBefore = Node::_debugNodeCount.load();
+    std::size_t const blocksBefore = qeldebug::allocationtracker::blocks_in_use();
+
+    Ptr<ChainLink> tail = Node::Create<ChainLink>();
+    WeakPtr<ChainLink> const head = tail;
+    for (int i = 1; i < kLength; ++i) {
+        Ptr<ChainLink> next = Node::Create<ChainLink>(tail);
+        tail->Deps().Insert(*next);
+        tail = next;
+    }
+    ASSERT_EQ(Node::_debugNodeCount.load(), nodesBefore + kLength);
+
+    head.Lock()->Touch();
+    EXPECT_EQ(tail->Time().Counter(), 1u);
+    EXPECT_EQ(tail->lastRelationship, IModifiable::Implicit);
+
+    tail = Ptr<ChainLink>();
+    EXPECT_TRUE(head.Expired());
+    EXPECT_EQ(Node::_debugNodeCount.load(), nodesBefore);
+    EXPECT_EQ(qeldebug::allocationtracker::blocks_in_use(), blocksBefore);
+}
+
+TEST(PropagationScaleTest, ATouchAllocatesNothingOnceWarmedUp) {
+    auto a = Node::Create<Plain>(), b = Node::Create<Plain>(), c = Node::Create<Plain>(), d = Node::Create<Plain>();
+    // 13 characters: the longest name a node keeps inline.
+    NodeAccess(a).SetName("top-of-graph1");
+    NodeAccess(b).SetName("second-left-2");
+    NodeAccess(c).SetName("second-right3");
+    NodeAccess(d).SetName("bottom-shared");
+    a->Deps().Insert(*b);
+    a->Deps().Insert(*c);
+    b->Deps().Insert(*d);
+    c->Deps().Insert(*d);
+    a->Touch();
+    {
+        qeltest::AllocationCounter counter;
+        a->Touch();
+        EXPECT_EQ(NewCalls(counter), 0u);
+    }
+    EXPECT_EQ(d->Time().Counter(), 4u);
+}
