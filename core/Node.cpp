@@ -324,7 +324,9 @@ void DependencyWalk::Run(Dependencies& p_dependents, IModifiable::ModifiableType
     try {
         while (stack.size() > base) {
             Frame& frame = stack.back();
-            if (frame.next == frame.count || (Block::UserBitsOf(frame.entries) & kOrphanBit) != 0) {
+            // A list cleared during its walk (its node ended, say) is still
+            // walked to its end: the entries are weak and the block is ours.
+            if (frame.next == frame.count) {
                 Frame const done = frame;
                 stack.pop_back();
                 Finish(done, true);
@@ -384,7 +386,10 @@ void Node::TouchThis(IModifiable::ModifiableType type, IModifiable::Change chang
             "std::allocator<char> > &,const class boost::any &)");
     }
     IDependencyTracker& tracker = *this;
-    Private::DependencyWalk::Run(tracker.Deps(), type, change, relationship, _self, name, value);
+    // A copy: this node may end during its own walk (a dependent may drop
+    // its last Ptr), and the walk hands the originator to every entry.
+    WeakPtr<Node> const originator = _self;
+    Private::DependencyWalk::Run(tracker.Deps(), type, change, relationship, originator, name, value);
 }
 
 // ---------------------------------------------------------------------------
