@@ -199,8 +199,9 @@ void Model::SqueezeList(int p_id) {
                deps.end());
 }
 
-// A list that a walk is reading is detached from its owner: the walk stops
-// reading it and the owner starts afresh with an empty, unmarked list.
+// A list that a walk is reading is detached from its owner: the walk still
+// reads it to its end (and then drops it, unsqueezed), while the owner
+// starts afresh with an empty list that no walk marks.
 void Model::ClearListOf(int p_id) {
     ModelNode& node = At(p_id);
     if (node.walkFrame != -1) {
@@ -328,7 +329,7 @@ void Model::TouchThis(int p_id, int p_type, int p_change, int p_relationship, in
     _expectation.touches.push_back(record);
     At(p_id).stamp.Touch();
     if (p_relationship == kSelf) {
-        _roots.push_back(p_id);
+        _roots.push_back(Root{p_id, p_type});
         try {
             Walk(p_id, kSelf, p_type, p_change, p_id, p_name, p_payload);
         } catch (...) {
@@ -341,9 +342,10 @@ void Model::TouchThis(int p_id, int p_type, int p_change, int p_relationship, in
 }
 
 // Depth first, in list order, over the list as it was when the walk reached
-// it. A list that is already on the current path (of this walk or of one
-// that encloses it) is not walked again: its owner was touched, and that is
-// all. Expired entries are skipped, and the list is squeezed after its walk.
+// it, even if it is cleared meanwhile. A list that is already on the current
+// path (of this walk or of one that encloses it) is not walked again: its
+// owner was touched, and that is all. Expired entries are skipped, and the
+// list is squeezed after its walk.
 void Model::Walk(int p_owner, int p_given, int p_type, int p_change, int p_originator, std::string const& p_name,
                  Payload p_payload) {
     if (Node(p_owner).deps.empty() || Node(p_owner).walkFrame != -1) {
@@ -355,9 +357,6 @@ void Model::Walk(int p_owner, int p_given, int p_type, int p_change, int p_origi
     At(p_owner).walkFrame = static_cast<int>(index);
     try {
         for (std::size_t i = 0; i < _frames[index].entries.size(); ++i) {
-            if (_frames[index].orphaned) {
-                break;
-            }
             Entry const entry = _frames[index].entries[i];
             if (Expired(entry)) {
                 _frames[index].expiredSeen = true;
@@ -539,15 +538,17 @@ void Model::DeleteOne(int p_id) {
 // ---------------------------------------------------------------------------
 // Hooks
 
-// Dropping the last owner of the node whose change is being propagated, in
-// the middle of its walk, is left out unless asked for: the walk still
-// passes that node's own weak reference to every dependent.
+// A node may lose its last owner in the middle of its own walk. When the
+// walk started from a property of that node, the change's name is the
+// property's own and goes with the node, while the walk still hands it to
+// every later dependent: that case is left out unless asked for.
 bool Model::MayRelease(int p_id) const {
-    if (_limits.allowRootRelease) {
+    if (_limits.releasePropertyRoot || Node(p_id).pins > 0) {
         return true;
     }
-    bool const isRoot = std::find(_roots.begin(), _roots.end(), p_id) != _roots.end();
-    return !(isRoot && Node(p_id).pins == 0);
+    return std::none_of(_roots.begin(), _roots.end(), [p_id](Root const& p_root) {
+        return p_root.node == p_id && p_root.type == kTypeProperty;
+    });
 }
 
 bool Model::CheapToTouch(int p_id) const { return EstimateWalk(p_id, _limits.walkBudget) <= _limits.walkBudget; }

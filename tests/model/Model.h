@@ -150,7 +150,7 @@ struct ModelLimits {
     std::size_t maxListSize = 5;       // longer lists make walks explode
     std::size_t walkBudget = 1500;     // touches one walk may cost before it is skipped
     std::size_t searchBudget = 400;    // visits one cycle query may cost before it is skipped
-    bool allowRootRelease = false;     // see Model::MayRelease
+    bool releasePropertyRoot = false;  // see Model::MayRelease
 };
 
 class Model {
@@ -280,7 +280,11 @@ private:
     std::vector<int> _slots;
     std::vector<ModelWatcher> _watchers;
     std::vector<Frame> _frames;   // the current walk path, nested walks included
-    std::vector<int> _roots;      // nodes whose own walk is running
+    struct Root {
+        int node;
+        int type;
+    };
+    std::vector<Root> _roots;     // nodes whose own walk is running, with the kind of change
     bool _deleting = false;       // a deletion runs; further ones wait in _pending
     std::vector<int> _pending;
     bool _throwing = false;

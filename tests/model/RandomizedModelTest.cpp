@@ -41,11 +41,11 @@ std::vector<std::uint8_t> BytesFor(std::uint64_t p_seed, std::size_t p_steps) {
     return bytes;
 }
 
-// QEL_MODEL_ALLOW_ROOT_RELEASE=1 lets hooks drop the last owner of the node
-// whose own propagation is running (left out by default).
+// QEL_MODEL_RELEASE_PROPERTY_ROOT=1 lets hooks drop the last owner of a node
+// while a change of its property propagates (left out by default).
 qelmodel::ModelLimits Limits() {
     qelmodel::ModelLimits limits;
-    limits.allowRootRelease = FromEnvironment("QEL_MODEL_ALLOW_ROOT_RELEASE", 0) != 0;
+    limits.releasePropertyRoot = FromEnvironment("QEL_MODEL_RELEASE_PROPERTY_ROOT", 0) != 0;
     return limits;
 }
 
