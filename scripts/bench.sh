@@ -77,6 +77,14 @@ cmake --build "$build_dir" -j "$jobs"
 
 mkdir -p "$results"
 rm -f "$results"/*.json
+# Figures belong to a source state: name it, and say when the tree differs.
+if git -C "$root" rev-parse --short HEAD >/dev/null 2>&1; then
+  source_state="commit $(git -C "$root" rev-parse --short HEAD)"
+  if [ -n "$(git -C "$root" status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+    source_state="$source_state with local changes"
+  fi
+  echo "== Source: $source_state"
+fi
 echo "== Load: $(uptime)"
 args=(--benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true)
 if [ -n "$min_time" ]; then
