@@ -7,6 +7,7 @@ For every benchmark it takes the median over the repetitions (or the single
 run when there was only one) and gives the CPU time per item beside the
 baseline of the same shape from the same run, as a ratio. The baseline of
 "Shape/Variant/args" is "Shape/Baseline/args". Then it checks the targets.
+Exits with 1 when a benchmark reported an error (one of its checks failed).
 """
 
 import json
@@ -95,9 +96,11 @@ def main(paths):
     print("| Benchmark | ns per item (median) | cv | baseline ns per item | ratio | counters |")
     print("| --- | ---: | ---: | ---: | ---: | --- |")
     ratios = {}
+    errors = 0
     for name, entry in rows.items():
         if "error" in entry:
             print(f"| {name} | ERROR: {entry['error']} | | | | |")
+            errors += 1
             continue
         mine = per_item_ns(entry)
         base_name = baseline_of(name)
@@ -120,10 +123,12 @@ def main(paths):
         value = ratios.get(name) if what == "ratio" else entry.get(what)
         met = "yes" if value is not None and value <= limit else "NO"
         print(f"| {name} {what} | {fmt(value)} | {fmt(limit)} | {met} |")
+    # A benchmark whose own check failed measured something else: say so by the exit status.
+    return 1 if errors else 0
 
 
 if __name__ == "__main__":
     if len(sys.argv) < 2:
         print(__doc__.strip(), file=sys.stderr)
         sys.exit(2)
-    main(sys.argv[1:])
+    sys.exit(main(sys.argv[1:]))
