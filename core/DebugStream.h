@@ -17,7 +17,9 @@ namespace Core {
 /// Writes `p_value` into the stream's buffer when the stream is active and
 /// returns a copy, so that writes chain; an inactive stream costs no formatting.
 template <class T>
-qeldebug::dbgostream operator<<(qeldebug::dbgostream p_stream, T const& p_value) {
+qeldebug::dbgostream operator<<(
+    qeldebug::dbgostream p_stream,  // NOLINT(performance-unnecessary-value-param): returned as a copy so writes chain
+    T const& p_value) {
     if (p_stream.active()) {
         p_stream.buffer() << p_value;
     }

@@ -6,7 +6,8 @@ namespace Core {
 
 ModifiablePtr::ModifiablePtr() noexcept : _id() {}
 
-ModifiablePtr::ModifiablePtr(IModifiable::Identifier p_id) : _id(p_id) {
+// The identifier is taken by value, as the handle's interface promises.
+ModifiablePtr::ModifiablePtr(IModifiable::Identifier p_id) : _id(p_id) {  // NOLINT(performance-unnecessary-value-param)
     if (p_id.Expired()) {
         Private::ReportEnsure(
             "\"!p_id.Expired() && \"Cannot pass an expired pointer\"\" - __cdecl "

@@ -21,7 +21,8 @@ ModificationWatcher& ModificationWatcher::operator=(ModificationWatcher const& p
 ModificationWatcher::~ModificationWatcher() = default;
 
 void ModificationWatcher::Watch(Ptr<IModifiable> const& p_subject) {
-    Ptr<IModifiable> const held(p_subject);  // keeps the subject for the call
+    // Keeps the subject alive for the call, whatever else holds it.
+    Ptr<IModifiable> const held(p_subject);  // NOLINT(performance-unnecessary-copy-initialization)
     Watch(*held);
 }
 

@@ -92,9 +92,12 @@ class NodeInternals {
 public:
     static void DeleteOne(Node* p_node) noexcept {
         try {
-            int const count = Node::_debugNodeCount.add(0);
-            Utility::GetLogger().dout("Trace") << "delete node id(" << p_node->_uniqueId << ") type("
-                                               << p_node->_typeId << ") : count = " << count << std::endl;
+            int const count = Node::_debugNodeCount.load();
+            qeldebug::dbgostream trace = Utility::GetLogger().dout("Trace");
+            if (trace.active()) {  // an inactive channel costs no formatting
+                trace << "delete node id(" << p_node->_uniqueId << ") type(" << p_node->_typeId
+                      << ") : count = " << count << std::endl;
+            }
             p_node->SendDeallocate();
             p_node->Deps().Clear();
             p_node->~Node();
@@ -315,6 +318,9 @@ std::vector<DependencyWalk::Frame>& WalkStack() {
 void DependencyWalk::Run(Dependencies& p_dependents, IModifiable::ModifiableType p_type, IModifiable::Change p_change,
                          IModifiable::Relationship const& p_relationship, WeakPtr<Node> const& p_originator,
                          std::string const& p_name, boost::any const& p_value) {
+    if (p_dependents.Empty()) {
+        return;
+    }
     std::vector<Frame>& stack = WalkStack();
     std::size_t const base = stack.size();
     TrackerCasts casts;
@@ -377,6 +383,13 @@ void Node::TouchThis(IModifiable::ModifiableType type, IModifiable::Change chang
     if (relationship != IModifiable::Self) {
         return;
     }
+    // Out of line, so that the stamp-and-return path above stays small
+    // enough to be inlined into the walk for every dependent.
+    StartWalk(type, change, p_originator, name, value);
+}
+
+void Node::StartWalk(IModifiable::ModifiableType type, IModifiable::Change change, WeakPtr<Node> const& p_originator,
+                     std::string const& name, boost::any const& value) {
     if (!p_originator.Expired()) {
         Private::ReportEnsure(
             "\"p_originator.Expired()\" - void __cdecl Qel::Chart::Core::Node::TouchThis(const enum "
@@ -389,7 +402,7 @@ void Node::TouchThis(IModifiable::ModifiableType type, IModifiable::Change chang
     // A copy: this node may end during its own walk (a dependent may drop
     // its last Ptr), and the walk hands the originator to every entry.
     WeakPtr<Node> const originator = _self;
-    Private::DependencyWalk::Run(tracker.Deps(), type, change, relationship, originator, name, value);
+    Private::DependencyWalk::Run(tracker.Deps(), type, change, IModifiable::Self, originator, name, value);
 }
 
 // ---------------------------------------------------------------------------
@@ -527,7 +540,8 @@ void Node::Dump(std::ostream& p_stream, Verbosity p_verbosity, std::size_t p_ind
 }
 
 void Node::DumpDebug(qeldebug::dbgostream const& p_stream, Verbosity p_verbosity, std::size_t p_indent) const {
-    qeldebug::dbgostream copy(p_stream);
+    // The dump writes through a copy of its own, which lives until the buffer is gone.
+    qeldebug::dbgostream copy(p_stream);  // NOLINT(performance-unnecessary-copy-initialization)
     Utility::DebugStreamBuf buffer(copy);
     std::ostream stream(&buffer);
     Dump(stream, p_verbosity, p_indent);

@@ -129,6 +129,11 @@ private:
     static void Deleter(Node* p_node);
     static unsigned short RegisterNodeType(std::type_info const& p_type, boost::function<Ptr<Node>()> const& p_factory);
 
+    // The Self part of TouchThis: the originator check and the walk.
+    __attribute__((noinline)) void StartWalk(IModifiable::ModifiableType type, IModifiable::Change change,
+                                             WeakPtr<Node> const& p_originator, std::string const& name,
+                                             boost::any const& value);
+
     // Announces the node's end to itself and its dependents (TouchSelf is
     // reachable from Node only).
     void SendDeallocate() { TouchSelf(IModifiable::Deallocate, boost::any()); }
@@ -178,7 +183,7 @@ Ptr<T> Node::Create(A&&... p_args) {
     // Should the control block fail to allocate, boost calls Deleter itself.
     Ptr<T> result(boost::shared_ptr<T>(object, &Node::Deleter));
     Node& node = *object;
-    node._self = Ptr<Node>(result);
+    node._self = result;
     node._typeId = typeId;
     return result;
 }
