@@ -399,10 +399,14 @@ void Node::StartWalk(IModifiable::ModifiableType type, IModifiable::Change chang
             "std::allocator<char> > &,const class boost::any &)");
     }
     IDependencyTracker& tracker = *this;
+    Dependencies& dependents = tracker.Deps();
+    if (dependents.Empty()) {
+        return;  // nothing to tell, and no originator to hand out
+    }
     // A copy: this node may end during its own walk (a dependent may drop
     // its last Ptr), and the walk hands the originator to every entry.
     WeakPtr<Node> const originator = _self;
-    Private::DependencyWalk::Run(tracker.Deps(), type, change, IModifiable::Self, originator, name, value);
+    Private::DependencyWalk::Run(dependents, type, change, IModifiable::Self, originator, name, value);
 }
 
 // ---------------------------------------------------------------------------

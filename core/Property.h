@@ -114,8 +114,12 @@ public:
 private:
     void Changed(IModifiable::Change p_change, boost::any const& p_payload) {
         _time.Touch();
+        // A copy: the owner, and this property with it, may end during the
+        // walk (a dependent may drop the last Ptr), while the walk still
+        // hands the name to every dependent.
+        std::string const name = _name;
         PropertyCreator::ToModifiable(*_owner).TouchThis(IModifiable::TypeProperty, p_change, IModifiable::Self,
-                                                         WeakPtr<Node>(), _name, p_payload);
+                                                         WeakPtr<Node>(), name, p_payload);
     }
 
     Node* _owner;

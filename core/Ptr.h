@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <type_traits>
+#include <utility>
 
 namespace Qel {
 namespace Chart {
@@ -39,6 +40,13 @@ public:
 
     /// Shares ownership with `p_pointer`; throws when it is null.
     explicit Ptr(boost::shared_ptr<T> const& p_pointer) : _pointer(p_pointer) {
+        if (!_pointer) {
+            throw NullPtrException("null pointer passed to Core::Ptr");
+        }
+    }
+
+    /// Takes over `p_pointer`'s ownership; throws when it is null.
+    explicit Ptr(boost::shared_ptr<T>&& p_pointer) : _pointer(std::move(p_pointer)) {
         if (!_pointer) {
             throw NullPtrException("null pointer passed to Core::Ptr");
         }

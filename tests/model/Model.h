@@ -150,7 +150,7 @@ struct ModelLimits {
     std::size_t maxListSize = 5;       // longer lists make walks explode
     std::size_t walkBudget = 1500;     // touches one walk may cost before it is skipped
     std::size_t searchBudget = 400;    // visits one cycle query may cost before it is skipped
-    bool releasePropertyRoot = false;  // see Model::MayRelease
+    bool releasePropertyRoot = true;   // see Model::MayRelease
 };
 
 class Model {

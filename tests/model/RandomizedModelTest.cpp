@@ -41,11 +41,11 @@ std::vector<std::uint8_t> BytesFor(std::uint64_t p_seed, std::size_t p_steps) {
     return bytes;
 }
 
-// QEL_MODEL_RELEASE_PROPERTY_ROOT=1 lets hooks drop the last owner of a node
-// while a change of its property propagates (left out by default).
+// Hooks may drop the last owner of a node while a change of its property
+// propagates; QEL_MODEL_RELEASE_PROPERTY_ROOT=0 leaves that case out.
 qelmodel::ModelLimits Limits() {
     qelmodel::ModelLimits limits;
-    limits.releasePropertyRoot = FromEnvironment("QEL_MODEL_RELEASE_PROPERTY_ROOT", 0) != 0;
+    limits.releasePropertyRoot = FromEnvironment("QEL_MODEL_RELEASE_PROPERTY_ROOT", 1) != 0;
     return limits;
 }
 
