@@ -37,6 +37,9 @@ function(qel_add_library target alias)
     SOVERSION ${PROJECT_VERSION_MAJOR}
     EXPORT_NAME ${ARG_EXPORT_NAME}
     PUBLIC_HEADER "${ARG_HEADERS}")
+  # Exported functions are not interposed by design, so calls between them
+  # inside a library may be direct and inlined instead of going through the PLT.
+  target_compile_options(${target} PRIVATE -fno-semantic-interposition)
   # A missing symbol should fail when the library links, not when it loads.
   if(NOT QEL_SANITIZE AND NOT QEL_SANITIZE_THREAD)
     target_link_options(${target} PRIVATE -Wl,--no-undefined)

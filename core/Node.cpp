@@ -93,10 +93,10 @@ public:
     static void DeleteOne(Node* p_node) noexcept {
         try {
             int const count = Node::_debugNodeCount.load();
-            qeldebug::dbgostream trace = Utility::GetLogger().dout("Trace");
-            if (trace.active()) {  // an inactive channel costs no formatting
-                trace << "delete node id(" << p_node->_uniqueId << ") type(" << p_node->_typeId
-                      << ") : count = " << count << std::endl;
+            qeldebug::logger& logger = Utility::GetLogger();
+            if (!qeldebug::logger::quiet()) {  // an inactive channel costs no formatting
+                logger.dout("Trace") << "delete node id(" << p_node->_uniqueId << ") type(" << p_node->_typeId
+                                     << ") : count = " << count << std::endl;
             }
             p_node->SendDeallocate();
             p_node->Deps().Clear();
@@ -140,11 +140,18 @@ public:
 };
 
 namespace {
+// Trivial, so that the common path (no deletion running) needs no guard;
+// the queue is made on the first nested deletion of a thread.
 struct PendingDeletions {
-    bool running = false;
-    std::vector<Node*> queue;
+    bool running;
+    std::vector<Node*>* queue;
 };
-thread_local PendingDeletions t_pending;
+__attribute__((tls_model("initial-exec"))) thread_local PendingDeletions t_pending = {false, nullptr};
+
+std::vector<Node*>& PendingQueue() {
+    static thread_local std::vector<Node*> queue;
+    return queue;
+}
 }  // namespace
 
 }  // namespace Private
@@ -153,7 +160,10 @@ void Node::Deleter(Node* p_node) {
     Private::PendingDeletions& pending = Private::t_pending;
     if (pending.running) {
         try {
-            pending.queue.push_back(p_node);
+            if (pending.queue == nullptr) {
+                pending.queue = &Private::PendingQueue();
+            }
+            pending.queue->push_back(p_node);
             return;
         } catch (...) {
             // No room to defer: delete it right here instead.
@@ -163,11 +173,52 @@ void Node::Deleter(Node* p_node) {
     }
     pending.running = true;
     Private::NodeInternals::DeleteOne(p_node);
-    for (std::size_t i = 0; i < pending.queue.size(); ++i) {
-        Private::NodeInternals::DeleteOne(pending.queue[i]);
+    if (pending.queue != nullptr) {
+        std::vector<Node*>& queue = *pending.queue;
+        for (std::size_t i = 0; i < queue.size(); ++i) {
+            Private::NodeInternals::DeleteOne(queue[i]);
+        }
+        queue.clear();
     }
-    pending.queue.clear();
     pending.running = false;
+}
+
+namespace {
+// Freed owner blocks kept for reuse on this thread. Initial-exec TLS: the
+// library is linked at start-up, and the general model would cost a call per
+// access.
+struct OwnerBlockCache {
+    static constexpr std::size_t kCapacity = 16;
+    std::size_t size = 0;  // the one block size kept (all owner blocks are alike)
+    std::size_t count = 0;
+    void* blocks[kCapacity] = {};
+    ~OwnerBlockCache() {
+        while (count != 0) {
+            ::operator delete(blocks[--count]);
+        }
+    }
+};
+__attribute__((tls_model("initial-exec"))) thread_local OwnerBlockCache t_ownerBlocks;
+}  // namespace
+
+void* Private::OwnerBlocks::Allocate(std::size_t p_size) {
+    OwnerBlockCache& cache = t_ownerBlocks;
+    if (cache.count != 0 && cache.size == p_size) {
+        return cache.blocks[--cache.count];
+    }
+    return ::operator new(p_size);
+}
+
+void Private::OwnerBlocks::Release(void* p_block, std::size_t p_size) noexcept {
+    OwnerBlockCache& cache = t_ownerBlocks;
+    if (cache.count == 0) {
+        cache.size = p_size;
+    }
+    if (cache.size == p_size && cache.count < OwnerBlockCache::kCapacity) {
+        cache.blocks[cache.count++] = p_block;
+        return;
+    }
+    ::operator delete(p_block);
 }
 
 void Node::operator delete(void* /*p_block*/) {
@@ -303,7 +354,7 @@ private:
 };
 
 namespace {
-thread_local std::vector<DependencyWalk::Frame>* t_walkStack = nullptr;
+__attribute__((tls_model("initial-exec"))) thread_local std::vector<DependencyWalk::Frame>* t_walkStack = nullptr;
 
 std::vector<DependencyWalk::Frame>& WalkStack() {
     if (t_walkStack == nullptr) {

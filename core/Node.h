@@ -40,6 +40,34 @@ class ExplicitRefAccess;
 namespace Private {
 class DependencyWalk;
 class NodeInternals;
+struct NodeDeleter;
+
+/// Where the blocks come from that own nodes (the control blocks of the
+/// owning `Ptr`s): a small per-thread cache of freed blocks in front of
+/// `operator new`, so that creating and deleting nodes in a loop does not go
+/// to the heap for them every time. At most 16 blocks per thread are kept.
+struct QELCORE_API OwnerBlocks {
+    static void* Allocate(std::size_t p_size);
+    static void Release(void* p_block, std::size_t p_size) noexcept;
+};
+
+template <class U>
+struct OwnerBlockAllocator {
+    using value_type = U;
+    OwnerBlockAllocator() noexcept = default;
+    template <class V>
+    OwnerBlockAllocator(OwnerBlockAllocator<V> const&) noexcept {}  // NOLINT: allocators convert implicitly
+    U* allocate(std::size_t p_count) { return static_cast<U*>(OwnerBlocks::Allocate(p_count * sizeof(U))); }
+    void deallocate(U* p_block, std::size_t p_count) noexcept { OwnerBlocks::Release(p_block, p_count * sizeof(U)); }
+    template <class V>
+    bool operator==(OwnerBlockAllocator<V> const&) const noexcept {
+        return true;
+    }
+    template <class V>
+    bool operator!=(OwnerBlockAllocator<V> const&) const noexcept {
+        return false;
+    }
+};
 }  // namespace Private
 
 /// The part of a node that gives it an identity: a do-nothing-deleter
@@ -124,6 +152,7 @@ private:
     friend class Accessors::ExplicitRefAccess;
     friend class Private::DependencyWalk;
     friend class Private::NodeInternals;
+    friend struct Private::NodeDeleter;
 
     static void* Allocator(std::size_t p_size);
     static void Deleter(Node* p_node);
@@ -155,6 +184,13 @@ private:
     Dependencies _deps;
 };
 
+namespace Private {
+/// The deleter of every owning `Ptr`: `Node::Deleter`.
+struct NodeDeleter {
+    void operator()(Node* p_node) const noexcept { Node::Deleter(p_node); }
+};
+}  // namespace Private
+
 template <class T>
 unsigned short Node::TypeIdOf() {
     static unsigned short const id = [] {
@@ -181,7 +217,7 @@ Ptr<T> Node::Create(A&&... p_args) {
         throw;
     }
     // Should the control block fail to allocate, boost calls Deleter itself.
-    Ptr<T> result(boost::shared_ptr<T>(object, &Node::Deleter));
+    Ptr<T> result(boost::shared_ptr<T>(object, Private::NodeDeleter(), Private::OwnerBlockAllocator<T>()));
     Node& node = *object;
     node._self = result;
     node._typeId = typeId;

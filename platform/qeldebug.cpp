@@ -247,6 +247,8 @@ bool logger::enabled(std::string const& p_category) {
     return EnabledCategories().count(p_category) != 0;
 }
 
+bool logger::quiet() { return g_captures.load() == 0 && g_enabledCount.load() == 0; }
+
 void logger::setfailpolicy(qeldebug::failpolicy p_policy) { g_policy.store(p_policy); }
 
 failpolicy logger::failpolicy() { return g_policy.load(); }

@@ -92,6 +92,9 @@ public:
     static void enable(std::string const& p_category);
     static void disable(std::string const& p_category);
     static bool enabled(std::string const& p_category);
+    /// True when no trace category is enabled and no capture lives: every
+    /// `dout` channel is then inactive. Lets hot paths skip building one.
+    static bool quiet();
 
     static void setfailpolicy(qeldebug::failpolicy p_policy);
     static qeldebug::failpolicy failpolicy();

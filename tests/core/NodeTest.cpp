@@ -152,17 +152,24 @@ TEST(NodeIdentityTest, IdentifiersNameTheNodeAndExpireWithIt) {
 }
 
 TEST(NodeIdentityTest, AnEmptyNodeOwnsNoHeapBlockOfItsOwn) {
-    Node::Create<Empty>();  // registers the class
+    Node::Create<Empty>();  // registers the class; its owner block is kept for reuse
     std::size_t const blocks = allocationtracker::blocks_in_use();
     Ptr<Empty> node;
+    Ptr<Empty> second;
     {
-        // The node itself comes from the tracker; operator new serves only
-        // the owning pointer's control block.
+        // The node itself comes from the tracker; the owning pointer's
+        // control block is the one the node above gave back.
         qeltest::AllocationCounter counter;
         node = Node::Create<Empty>();
+        EXPECT_EQ(NewCalls(counter), 0u);
+    }
+    {
+        // With no block to reuse, operator new serves the control block only.
+        qeltest::AllocationCounter counter;
+        second = Node::Create<Empty>();
         EXPECT_EQ(NewCalls(counter), 1u);
     }
-    EXPECT_EQ(allocationtracker::blocks_in_use(), blocks + 1);
+    EXPECT_EQ(allocationtracker::blocks_in_use(), blocks + 2);
     {
         // The identity anchor is made on the first request only.
         qeltest::AllocationCounter counter;
