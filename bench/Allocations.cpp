@@ -91,16 +91,18 @@ void CountPerCall(benchmark::State& p_state, Op p_op, Check p_check) {
         p_state.SkipWithError("stamps did not advance exactly once per path per call");
         return;
     }
-    p_state.counters["allocs_per_call"] =
-        static_cast<double>(allocations) / static_cast<double>(p_state.iterations());
+    p_state.counters["allocs_per_call"] = static_cast<double>(allocations) / static_cast<double>(p_state.iterations());
     SetPerItem(p_state, 1);
 }
 
 Shape ShapeOf(benchmark::State const& p_state) {
     switch (p_state.range(0)) {
-        case 0: return Shape::Chain(1000);
-        case 1: return Shape::FanOut(1000);
-        default: return Shape::Lattice(8, 10);
+        case 0:
+            return Shape::Chain(1000);
+        case 1:
+            return Shape::FanOut(1000);
+        default:
+            return Shape::Lattice(8, 10);
     }
 }
 

@@ -145,7 +145,8 @@ void BM_WatcherPollList(benchmark::State& p_state) {
     for (auto _ : p_state) {
         clean += list.Modified() ? 0 : 1;
     }
-    if (clean != p_state.iterations() || !PollSeesTouch([&] { return list.Modified(); }, [&] { nodes[count - 1].Touch(); })) {
+    if (clean != p_state.iterations() ||
+        !PollSeesTouch([&] { return list.Modified(); }, [&] { nodes[count - 1].Touch(); })) {
         p_state.SkipWithError("a poll of clean watchers reported a change, or missed one");
         return;
     }
@@ -192,7 +193,8 @@ void BM_WatcherPollBaseline(benchmark::State& p_state) {
     for (auto _ : p_state) {
         clean += poll() ? 0 : 1;
     }
-    if (clean != p_state.iterations() || !PollSeesTouch(poll, [&] { nodes[count - 1].Touch(Baseline::Self, nullptr); })) {
+    if (clean != p_state.iterations() ||
+        !PollSeesTouch(poll, [&] { nodes[count - 1].Touch(Baseline::Self, nullptr); })) {
         p_state.SkipWithError("a poll of clean watchers reported a change, or missed one");
         return;
     }

@@ -37,9 +37,8 @@ public:
     /// The composite's own stamp, advanced once if any part changed since the last look.
     TimeStamp const Time() const override;
     /// Touches every part (in order), then the composite, then the owning node.
-    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change,
-                   IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
-                   std::string const& name, boost::any const& value) override;
+    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change, IModifiable::Relationship relationship,
+                   WeakPtr<Node> const& p_originator, std::string const& name, boost::any const& value) override;
 
 protected:
     std::string const& BaseName() const { return _baseName; }

@@ -101,10 +101,10 @@ namespace {
 
 void MarkCycleFound(IModifiable::Identifier& /*p_node*/, bool& p_found) { p_found = true; }
 
-bool VisitDependents(IModifiable::Identifier& p_node,
-                     boost::function<void(IModifiable::Identifier* const&, IModifiable::Identifier* const&)> const&
-                         p_children,
-                     bool& p_found) {
+bool VisitDependents(
+    IModifiable::Identifier& p_node,
+    boost::function<void(IModifiable::Identifier* const&, IModifiable::Identifier* const&)> const& p_children,
+    bool& p_found) {
     if (p_found) {
         return false;
     }

@@ -146,9 +146,8 @@ private:
             _cycleDetectOp(p_node);
             return true;
         }
-        ChildrenOp const children =
-            boost::bind(&DepthFirstSearch::VisitRange, this, boost::placeholders::_1, boost::placeholders::_2,
-                        boost::ref(p_colors));
+        ChildrenOp const children = boost::bind(&DepthFirstSearch::VisitRange, this, boost::placeholders::_1,
+                                                boost::placeholders::_2, boost::ref(p_colors));
         bool result = false;
         try {
             result = _perNodeOp(p_node, children);

@@ -30,9 +30,8 @@ public:
     std::string const Name() const override;
     IModifiable::Identifier Id() const override;
     TimeStamp const Time() const override;
-    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change,
-                   IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
-                   std::string const& name, boost::any const& value) override;
+    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change, IModifiable::Relationship relationship,
+                   WeakPtr<Node> const& p_originator, std::string const& name, boost::any const& value) override;
     /// One line per referenced live node: `p_indent` tabs, "-> ", the node line.
     void Dump(std::ostream& p_stream, Verbosity p_verbosity, int p_indent) const override;
 

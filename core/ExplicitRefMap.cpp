@@ -1,6 +1,7 @@
 #include "ExplicitRefMap.h"
 
 #include "DebugStream.h"
+#include "NamedTable.h"
 #include "Node.h"
 
 namespace Qel {
@@ -20,26 +21,13 @@ ExplicitRefMap::~ExplicitRefMap() = default;
 std::uint64_t ExplicitRefMap::Size() const { return _refs.Size(); }
 
 void ExplicitRefMap::Register(IExplicitRef& p_ref) {
-    if (Find(p_ref.Name()) != -1) {
-        char const* const text =
-            "\"(Find(p_ref.Name()) == -1) && \"Explicit Ref of the given name is already registered!\"\" - void "
-            "__cdecl Qel::Chart::Core::ExplicitRefMap::Register(class Qel::Chart::Core::IExplicitRef &)";
-        bool const outcome = Find(p_ref.Name()) == -1;
-        Utility::GetLogger().ensure(outcome, text);
-        throw qeldebug::check_failed(text);
-    }
-    _refs.Append(&p_ref);
+    Private::AppendUniqueName(_refs, p_ref,
+                              "\"(Find(p_ref.Name()) == -1) && \"Explicit Ref of the given name is already "
+                              "registered!\"\" - void __cdecl Qel::Chart::Core::ExplicitRefMap::Register(class "
+                              "Qel::Chart::Core::IExplicitRef &)");
 }
 
-int ExplicitRefMap::Find(std::string const& p_name) const {
-    std::size_t const count = _refs.Size();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (_refs[i]->Name() == p_name) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
+int ExplicitRefMap::Find(std::string const& p_name) const { return Private::FindByName(_refs, p_name); }
 
 IExplicitRef& ExplicitRefMap::Get(std::string const& p_name) const {
     int const idx = Find(p_name);

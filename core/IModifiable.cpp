@@ -18,53 +18,49 @@ template class Modifiable<2>;
 
 using Qel::Chart::Core::IModifiable;
 
-std::ostream& operator<<(std::ostream& p_stream, IModifiable::Change const& p_change) {
-    static char const* const texts[] = {"edit", "clear", "add", "remove", "deallocate", "force"};
-    p_stream << "change(";
-    int const value = static_cast<int>(p_change);
-    if (value >= 0 && value <= 5) {
-        p_stream << texts[value];
+namespace {
+
+// Writes "<prefix>(<text>)"; a value outside the table is reported through
+// `sentry` and leaves the parentheses empty. Values from `p_userFrom` on (if
+// any) print as "user=<value>".
+std::ostream& WriteEnum(std::ostream& p_stream, char const* p_prefix, int p_value, char const* const* p_texts,
+                        int p_count, char const* p_sentry, int p_userFrom = -1) {
+    p_stream << p_prefix << "(";
+    if (p_value >= 0 && p_value < p_count) {
+        p_stream << p_texts[p_value];
+    } else if (p_userFrom >= 0 && p_value >= p_userFrom) {
+        p_stream << "user=";
+        p_stream << p_value;
     } else {
-        Qel::Chart::Utility::GetLogger().sentry(
-            "class std::basic_ostream<char,struct std::char_traits<char> > &__cdecl operator <<(class "
-            "std::basic_ostream<char,struct std::char_traits<char> > &,const enum "
-            "Qel::Chart::Core::IModifiable::Change &) @line78");
+        Qel::Chart::Utility::GetLogger().sentry(p_sentry);
     }
     p_stream << ")";
     return p_stream;
+}
+
+}  // namespace
+
+std::ostream& operator<<(std::ostream& p_stream, IModifiable::Change const& p_change) {
+    static char const* const texts[] = {"edit", "clear", "add", "remove", "deallocate", "force"};
+    return WriteEnum(p_stream, "change", static_cast<int>(p_change), texts, 6,
+                     "class std::basic_ostream<char,struct std::char_traits<char> > &__cdecl operator <<(class "
+                     "std::basic_ostream<char,struct std::char_traits<char> > &,const enum "
+                     "Qel::Chart::Core::IModifiable::Change &) @line78");
 }
 
 std::ostream& operator<<(std::ostream& p_stream, IModifiable::ModifiableType const& p_type) {
     static char const* const texts[] = {"node", "property", "explicit-ref"};
-    p_stream << "type(";
-    int const value = static_cast<int>(p_type);
-    if (value >= 0 && value <= 2) {
-        p_stream << texts[value];
-    } else if (value >= static_cast<int>(IModifiable::TypeUser)) {
-        p_stream << "user=";
-        p_stream << value;
-    } else {
-        Qel::Chart::Utility::GetLogger().sentry(
-            "class std::basic_ostream<char,struct std::char_traits<char> > &__cdecl operator <<(class "
-            "std::basic_ostream<char,struct std::char_traits<char> > &,const enum "
-            "Qel::Chart::Core::IModifiable::ModifiableType &) @line54");
-    }
-    p_stream << ")";
-    return p_stream;
+    return WriteEnum(p_stream, "type", static_cast<int>(p_type), texts, 3,
+                     "class std::basic_ostream<char,struct std::char_traits<char> > &__cdecl operator <<(class "
+                     "std::basic_ostream<char,struct std::char_traits<char> > &,const enum "
+                     "Qel::Chart::Core::IModifiable::ModifiableType &) @line54",
+                     static_cast<int>(IModifiable::TypeUser));
 }
 
 std::ostream& operator<<(std::ostream& p_stream, IModifiable::Relationship const& p_relationship) {
     static char const* const texts[] = {"self", "explicit", "implicit"};
-    p_stream << "relationship(";
-    int const value = static_cast<int>(p_relationship);
-    if (value >= 0 && value <= 2) {
-        p_stream << texts[value];
-    } else {
-        Qel::Chart::Utility::GetLogger().sentry(
-            "class std::basic_ostream<char,struct std::char_traits<char> > &__cdecl operator <<(class "
-            "std::basic_ostream<char,struct std::char_traits<char> > &,const enum "
-            "Qel::Chart::Core::IModifiable::Relationship &) @line33");
-    }
-    p_stream << ")";
-    return p_stream;
+    return WriteEnum(p_stream, "relationship", static_cast<int>(p_relationship), texts, 3,
+                     "class std::basic_ostream<char,struct std::char_traits<char> > &__cdecl operator <<(class "
+                     "std::basic_ostream<char,struct std::char_traits<char> > &,const enum "
+                     "Qel::Chart::Core::IModifiable::Relationship &) @line33");
 }

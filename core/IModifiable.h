@@ -53,11 +53,10 @@ public:
         boost::weak_ptr<IModifiable> const& Lifetime() const noexcept { return _lifetime; }
 
         bool operator<(Identifier const& p_other) const noexcept {
-            return reinterpret_cast<std::uintptr_t>(_modifiable) < reinterpret_cast<std::uintptr_t>(p_other._modifiable);
+            return reinterpret_cast<std::uintptr_t>(_modifiable) <
+                   reinterpret_cast<std::uintptr_t>(p_other._modifiable);
         }
-        bool operator==(Identifier const& p_other) const noexcept {
-            return !(*this < p_other) && !(p_other < *this);
-        }
+        bool operator==(Identifier const& p_other) const noexcept { return !(*this < p_other) && !(p_other < *this); }
         bool operator!=(Identifier const& p_other) const noexcept { return !(*this == p_other); }
 
     private:
@@ -71,8 +70,7 @@ public:
     /// which a propagated change started (empty for `Self`), `name` the name
     /// of the object in which it arose, `value` an optional payload.
     virtual void TouchThis(ModifiableType type, Change change, Relationship relationship,
-                           WeakPtr<Node> const& p_originator, std::string const& name,
-                           boost::any const& value) = 0;
+                           WeakPtr<Node> const& p_originator, std::string const& name, boost::any const& value) = 0;
     virtual Identifier Id() const = 0;
     virtual TimeStamp const Time() const = 0;
 };

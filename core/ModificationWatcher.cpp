@@ -38,15 +38,6 @@ void ModificationWatcher::Watch(IModifiable const& p_subject) {
 
 bool ModificationWatcher::Empty() const { return !_subject; }
 
-bool ModificationWatcher::Modified() const {
-    // One expiry test: Get() is null exactly when the subject's node is gone.
-    IModifiable const* const subject = _subject.Id().Get();
-    if (subject == nullptr) {
-        return true;
-    }
-    return subject->Time() != _lastTime;
-}
-
 bool ModificationWatcher::ModifiedOrEmpty() const { return Empty() || Modified(); }
 
 void ModificationWatcher::Reset() {
@@ -62,7 +53,8 @@ void ModificationWatcher::Touch() { _lastTime.ForceTouch(); }
 // ---------------------------------------------------------------------------
 
 ModificationWatcherList::ModificationWatcherList() : _watchers() {}
-ModificationWatcherList::ModificationWatcherList(ModificationWatcherList const& p_other) : _watchers(p_other._watchers) {}
+ModificationWatcherList::ModificationWatcherList(ModificationWatcherList const& p_other)
+    : _watchers(p_other._watchers) {}
 
 ModificationWatcherList& ModificationWatcherList::operator=(ModificationWatcherList const& p_other) {
     if (this != &p_other) {

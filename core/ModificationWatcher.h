@@ -36,7 +36,12 @@ public:
     /// True when nothing is watched or the subject's node is gone.
     bool Empty() const;
     /// True when empty, or when the subject's stamp differs from the remembered one.
-    bool Modified() const;
+    /// Inline: it is the check that clients run over many watchers.
+    bool Modified() const {
+        // One expiry test: Get() is null exactly when the subject's node is gone.
+        IModifiable const* const subject = _subject.Id().Get();
+        return subject == nullptr || subject->Time() != _lastTime;
+    }
     /// Same answer as `Modified()` in every state.
     bool ModifiedOrEmpty() const;
     /// Remembers the subject's current stamp (or resets it when empty).

@@ -289,8 +289,8 @@ private:
             Entry& entry = _entries[_used < kSize ? _used++ : (_next++ % kSize)];
             entry.vtable = vtable;
             entry.isTracker = tracker != nullptr;
-            entry.offset = tracker == nullptr ? 0
-                                              : reinterpret_cast<char*>(tracker) - reinterpret_cast<char*>(p_object);
+            entry.offset =
+                tracker == nullptr ? 0 : reinterpret_cast<char*>(tracker) - reinterpret_cast<char*>(p_object);
             return tracker;
         }
 
@@ -325,8 +325,8 @@ private:
         if (entries == nullptr || (Block::UserBitsOf(entries) & kWalkedBit) != 0) {
             return false;  // nothing to walk, or already on the path (a cycle)
         }
-        p_stack.push_back(Frame{entries, &p_list, 0, static_cast<std::uint32_t>(Block::SizeOf(entries)),
-                                Derive(p_given), false});
+        p_stack.push_back(
+            Frame{entries, &p_list, 0, static_cast<std::uint32_t>(Block::SizeOf(entries)), Derive(p_given), false});
         Block::SetUserBitsOf(entries, kWalkedBit);
         return true;
     }
@@ -428,8 +428,8 @@ void DependencyWalk::Run(Dependencies& p_dependents, IModifiable::ModifiableType
 }  // namespace Private
 
 void Node::TouchThis(IModifiable::ModifiableType type, IModifiable::Change change,
-                     IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
-                     std::string const& name, boost::any const& value) {
+                     IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator, std::string const& name,
+                     boost::any const& value) {
     _time.Touch();
     if (relationship != IModifiable::Self) {
         return;
@@ -568,11 +568,13 @@ void Node::Dump(std::ostream& p_stream, Verbosity p_verbosity, std::size_t p_ind
     }
     if (verbosity >= DumpDependents) {
         if (!_deps.Empty()) {
-            p_stream << indent << "\t" << "dependents: \n";
+            p_stream << indent << "\t"
+                     << "dependents: \n";
         }
         int i = 0;
         for (IModifiable::Identifier const* entry = _deps.Begin(); entry != _deps.End(); ++entry, ++i) {
-            p_stream << indent << "\t" << "    [" << i << "] ";
+            p_stream << indent << "\t"
+                     << "    [" << i << "] ";
             if (entry->Expired()) {
                 p_stream << "** expired **\n";
                 continue;

@@ -135,9 +135,8 @@ protected:
     /// and in list order, with `Explicit` for direct dependents, `Implicit`
     /// below, and this node as originator. Expired entries are skipped and
     /// their lists squeezed afterwards.
-    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change,
-                   IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
-                   std::string const& name, boost::any const& value) override;
+    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change, IModifiable::Relationship relationship,
+                   WeakPtr<Node> const& p_originator, std::string const& name, boost::any const& value) override;
 
     // A delete expression on a node is a bug: it writes a message and aborts.
     static void operator delete(void* p_block);
@@ -230,6 +229,7 @@ Ptr<T> Node::Create(A&&... p_args) {
 
 /// The node line: "id(..) name(..) type.id(..) type(..) ", without a line end.
 QELCORE_API std::ostream& operator<<(std::ostream& p_stream, Qel::Chart::Core::Node const& p_node);
-QELCORE_API std::ostream& operator<<(std::ostream& p_stream, Qel::Chart::Core::Ptr<Qel::Chart::Core::Node> const& p_node);
+QELCORE_API std::ostream& operator<<(std::ostream& p_stream,
+                                     Qel::Chart::Core::Ptr<Qel::Chart::Core::Node> const& p_node);
 
 #endif

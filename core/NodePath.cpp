@@ -13,9 +13,7 @@ namespace Core {
 NodePath::NodePath() : _path() {}
 
 NodePath::NodePath(NodePath const& p_other)
-    : boost::less_than_comparable<NodePath>(),
-      boost::equality_comparable<NodePath>(),
-      _path(p_other._path) {}
+    : boost::less_than_comparable<NodePath>(), boost::equality_comparable<NodePath>(), _path(p_other._path) {}
 
 NodePath::NodePath(NodePath&& p_other) noexcept
     : boost::less_than_comparable<NodePath>(), boost::equality_comparable<NodePath>(), _path() {

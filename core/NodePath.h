@@ -24,8 +24,7 @@ namespace Core {
 /// by ".". It costs one pointer; its ids live in one heap block of exactly
 /// their number, and every copy, assignment and `Parent()` that has ids to
 /// hold allocates such a block.
-class QELCORE_API NodePath : public boost::less_than_comparable<NodePath>,
-                             public boost::equality_comparable<NodePath> {
+class QELCORE_API NodePath : public boost::less_than_comparable<NodePath>, public boost::equality_comparable<NodePath> {
 public:
     /// An undefined path.
     NodePath();

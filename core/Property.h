@@ -106,8 +106,8 @@ public:
                                        PropertyCreator::ToModifiable(*_owner).Id().Lifetime());
     }
     TimeStamp const Time() const override { return _time; }
-    void TouchThis(IModifiable::ModifiableType, IModifiable::Change, IModifiable::Relationship,
-                   WeakPtr<Node> const&, std::string const&, boost::any const&) override {
+    void TouchThis(IModifiable::ModifiableType, IModifiable::Change, IModifiable::Relationship, WeakPtr<Node> const&,
+                   std::string const&, boost::any const&) override {
         _time.Touch();
     }
 

@@ -1,6 +1,7 @@
 #include "PropertyMap.h"
 
 #include "DebugStream.h"
+#include "NamedTable.h"
 #include "PropertyCreator.h"
 
 #include <climits>
@@ -19,26 +20,12 @@ PropertyMap::~PropertyMap() = default;
 std::uint64_t PropertyMap::Size() const { return _properties.Size(); }
 
 void PropertyMap::Create(IProperty& p_property) {
-    if (Find(p_property.Name()) != -1) {
-        char const* const text =
-            "\"Find(p_property.Name()) == -1\" - void __cdecl Qel::Chart::Core::PropertyMap::Create(class "
-            "Qel::Chart::Core::IProperty &)";
-        bool const outcome = Find(p_property.Name()) == -1;
-        Utility::GetLogger().ensure(outcome, text);
-        throw qeldebug::check_failed(text);
-    }
-    _properties.Append(&p_property);
+    Private::AppendUniqueName(_properties, p_property,
+                              "\"Find(p_property.Name()) == -1\" - void __cdecl "
+                              "Qel::Chart::Core::PropertyMap::Create(class Qel::Chart::Core::IProperty &)");
 }
 
-int PropertyMap::Find(std::string const& p_name) const {
-    std::size_t const count = _properties.Size();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (_properties[i]->Name() == p_name) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
+int PropertyMap::Find(std::string const& p_name) const { return Private::FindByName(_properties, p_name); }
 
 IProperty& PropertyMap::Get(std::string const& p_name) const {
     int const index = Find(p_name);

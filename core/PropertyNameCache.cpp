@@ -28,7 +28,8 @@ std::deque<Utility::LightString_Base<char>>& IdToString() {
 }
 
 boost::unordered_map<std::string, unsigned short, boost::hash<std::string>, std::equal_to<std::string>>& StringToId() {
-    static boost::unordered_map<std::string, unsigned short, boost::hash<std::string>, std::equal_to<std::string>> table;
+    static boost::unordered_map<std::string, unsigned short, boost::hash<std::string>, std::equal_to<std::string>>
+        table;
     return table;
 }
 

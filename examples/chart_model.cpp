@@ -269,7 +269,7 @@ void PrintJournal(Journal const& p_journal) {
     for (Notice const& notice : p_journal.Notices()) {
         std::string from = notice._origin;
         if (notice._relationship == IModifiable::Self) {
-            from = notice._type == IModifiable::TypeProperty ? "itself: property \"" + notice._source + "\""
+            from = notice._type == IModifiable::TypeProperty      ? "itself: property \"" + notice._source + "\""
                    : notice._type == IModifiable::TypeExplicitRef ? "itself: reference \"" + notice._source + "\""
                                                                   : "itself";
         }
@@ -382,8 +382,7 @@ void StepPropagation(Model& p_model) {
     std::cout << "\nDirect dependents hear \"explicit\", those further down \"implicit\". The walk\n"
                  "keeps no record of where it has been, so a node reached along several paths\n"
                  "hears the change once per path: the Legend "
-              << TimesHeard(journal, "Legend") << " times, the Chart " << TimesHeard(journal, "Chart")
-              << " times.\n";
+              << TimesHeard(journal, "Legend") << " times, the Chart " << TimesHeard(journal, "Chart") << " times.\n";
     Expect(!journal.Notices().empty() && journal.Notices().front()._receiver == "Price axis" &&
                journal.Notices().front()._relationship == IModifiable::Self,
            "the edited axis hears its own change first");
@@ -478,9 +477,8 @@ void StepClone(Model& p_model) {
     p_model._volume = volume;
     std::cout << "\n  Named \"Volume\", coloured and added to the chart like the others:\n"
               << "  Time axis  -> " << Join(DependentNames(*p_model._timeAxis)) << "\n"
-              << "  Legend.entries -> " << Join(ReferencedNames(Accessors::ExplicitRefAccess(
-                                              p_model._legend, std::string("entries"))))
-              << "\n";
+              << "  Legend.entries -> "
+              << Join(ReferencedNames(Accessors::ExplicitRefAccess(p_model._legend, std::string("entries")))) << "\n";
 }
 
 std::string TypeLabel(std::type_info const& p_type) {
@@ -506,15 +504,13 @@ void StepAccessors(Model& p_model) {
         Accessors::NodeAccess access(node);
         std::string name;
         access.GetName(name);
-        std::cout << "\n  " << name << "  (unique id " << access.UniqueId() << ", type id " << access.TypeId()
-                  << ")\n";
+        std::cout << "\n  " << name << "  (unique id " << access.UniqueId() << ", type id " << access.TypeId() << ")\n";
         for (Accessors::PropertyAccess const& property : access.GetProperties()) {
             bool defined = false;
             property.IsValueDefined(defined);
             std::string const value = property.GetValueAsStringDebug();
             std::cout << "    " << Padded(property.Name(), 12) << "= "
-                      << Padded(defined ? value : "<" + value + ">", 20) << "(" << TypeLabel(property.Type())
-                      << ")\n";
+                      << Padded(defined ? value : "<" + value + ">", 20) << "(" << TypeLabel(property.Type()) << ")\n";
         }
         for (Accessors::ExplicitRefAccess const& ref : access.GetExplicitRefs()) {
             std::cout << "    " << Padded(ref.Name(), 12) << "-> " << Join(ReferencedNames(ref))
@@ -579,8 +575,7 @@ void StepDelete(Model& p_model) {
               << "\n\n  The expired entry stays until a walk meets it. Touch the Time axis:\n";
     timeAxis.Label().Set("day of March");
     std::size_t const afterTouch = timeAxis.Deps().Size();
-    std::cout << "  Time axis -> " << Join(DependentNames(timeAxis)) << "   (" << afterTouch
-              << " entries: squeezed)\n";
+    std::cout << "  Time axis -> " << Join(DependentNames(timeAxis)) << "   (" << afterTouch << " entries: squeezed)\n";
     Expect(afterDelete == before && afterTouch == before - 1, "the expired entry is dropped on the next touch");
     Expect(Node::_debugNodeCount.load() == 6, "six nodes remain");
 }
@@ -667,7 +662,6 @@ int main() {
     bool const clean = nodes == 0 && nodeBytes == 0 && trackedBytes == 0;
     Expect(clean, "every node and every tracked byte is released");
     std::cout << "\n"
-              << (g_failures == 0 ? "Done: nothing left behind." : "FAILED: see the UNEXPECTED lines above.")
-              << "\n";
+              << (g_failures == 0 ? "Done: nothing left behind." : "FAILED: see the UNEXPECTED lines above.") << "\n";
     return g_failures == 0 ? 0 : 1;
 }

@@ -37,38 +37,16 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 build_dir="$root/build-bench"
 results="$build_dir/results"
-jobs=2
-
-# Installs what the build and the summary need, touching apt only when
-# something is missing (the same rule as scripts/test.sh).
-install_dependencies() {
-  # make is named because cmake only recommends it, and recommends are skipped.
-  local packages=(cmake make g++ libboost-dev libbenchmark-dev)
-  local missing=()
-  local package
-  for package in "${packages[@]}"; do
-    # A removed package can still be known to dpkg; only "installed" counts.
-    if ! dpkg -s "$package" 2>/dev/null | grep -q '^Status: install ok installed'; then
-      missing+=("$package")
-    fi
-  done
-  # Any python3 on the PATH will do for the summary.
-  if ! command -v python3 >/dev/null 2>&1; then
-    missing+=(python3)
-  fi
-  if [ ${#missing[@]} -eq 0 ]; then
-    return
-  fi
-  echo "== Installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
-}
 
 install_dependencies
+# Any python3 on the PATH will do for the summary.
+if ! command -v python3 >/dev/null 2>&1; then
+  install_packages python3
+fi
 
 echo "== Configuring $build_dir"
 # Tests and examples are left out: this tree is for timing only.

@@ -4,24 +4,30 @@
 #   bash scripts/test.sh              plain build in build/, then ctest
 #   bash scripts/test.sh --sanitize   ASan+UBSan build in build-asan/, then ctest
 #   bash scripts/test.sh --tsan       ThreadSanitizer build in build-tsan/, then ctest
-#   bash scripts/test.sh --all        all three, one after the other (what CI runs)
+#   bash scripts/test.sh --lint       clang-format check of every source, clang-tidy on core/
+#   bash scripts/test.sh --fuzz       the operations fuzzer for 60 seconds (scripts/fuzz.sh)
+#   bash scripts/test.sh --all        all of the above, one after the other (what CI runs)
 #
 # Missing tools are installed with apt-get (run as root). Exits non-zero on
 # the first failure.
 set -euo pipefail
 
 usage() {
-  sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 plain=0
 sanitize=0
 tsan=0
+lint=0
+fuzz=0
 case "${1:-}" in
   "") plain=1 ;;
   --sanitize) sanitize=1 ;;
   --tsan) tsan=1 ;;
-  --all) plain=1; sanitize=1; tsan=1 ;;
+  --lint) lint=1 ;;
+  --fuzz) fuzz=1 ;;
+  --all) plain=1; sanitize=1; tsan=1; lint=1; fuzz=1 ;;
   -h|--help) usage; exit 0 ;;
   *) echo "test.sh: unknown option '$1'" >&2; usage >&2; exit 2 ;;
 esac
@@ -62,5 +68,19 @@ if [ "$tsan" -eq 1 ]; then
     export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
     build_and_test build-tsan -DQEL_SANITIZE=OFF -DQEL_SANITIZE_THREAD=ON
   )
+fi
+if [ "$lint" -eq 1 ]; then
+  install_packages clang-format clang-tidy
+  echo "== Checking the format of every source"
+  (cd "$root" && git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run -Werror)
+  # clang-tidy reads the compile commands of the plain build.
+  if [ ! -f "$root/build/compile_commands.json" ]; then
+    configure build -DQEL_SANITIZE=OFF -DQEL_SANITIZE_THREAD=OFF
+  fi
+  echo "== clang-tidy on core/"
+  (cd "$root" && clang-tidy -p build --quiet core/*.cpp core/accessors/*.cpp)
+fi
+if [ "$fuzz" -eq 1 ]; then
+  bash "$root/scripts/fuzz.sh" 60
 fi
 echo "== All tests passed"

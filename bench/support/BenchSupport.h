@@ -312,25 +312,25 @@ private:
 
 /// The `main` of every benchmark binary: runs the benchmarks, then frees
 /// the cached graphs.
-#define QEL_BENCHMARK_MAIN()                                       \
-    int main(int argc, char** argv) {                              \
-        benchmark::Initialize(&argc, argv);                        \
-        if (benchmark::ReportUnrecognizedArguments(argc, argv)) {  \
-            return 1;                                              \
-        }                                                          \
-        benchmark::RunSpecifiedBenchmarks();                       \
-        benchmark::Shutdown();                                     \
-        QelBench::GraphCache::Clear();                             \
-        return 0;                                                  \
+#define QEL_BENCHMARK_MAIN()                                      \
+    int main(int argc, char** argv) {                             \
+        benchmark::Initialize(&argc, argv);                       \
+        if (benchmark::ReportUnrecognizedArguments(argc, argv)) { \
+            return 1;                                             \
+        }                                                         \
+        benchmark::RunSpecifiedBenchmarks();                      \
+        benchmark::Shutdown();                                    \
+        QelBench::GraphCache::Clear();                            \
+        return 0;                                                 \
     }
 
 /// Reports work per item: items per second, and the time per item as the
 /// counter "per_item" (in seconds, printed with an SI prefix).
 inline void SetPerItem(benchmark::State& p_state, std::uint64_t p_itemsPerIteration) {
     p_state.SetItemsProcessed(static_cast<std::int64_t>(p_state.iterations() * p_itemsPerIteration));
-    p_state.counters["per_item"] = benchmark::Counter(static_cast<double>(p_itemsPerIteration),
-                                                      benchmark::Counter::kIsIterationInvariantRate |
-                                                          benchmark::Counter::kInvert);
+    p_state.counters["per_item"] =
+        benchmark::Counter(static_cast<double>(p_itemsPerIteration),
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 }  // namespace QelBench

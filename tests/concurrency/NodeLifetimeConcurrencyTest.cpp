@@ -227,8 +227,8 @@ TEST(NodeHandleConcurrencyTest, HandlesCopiedAndDroppedAcrossThreadsThenLastOwne
         node->Deps().Insert(*dependent);
         // The first Id() of a node must not race; it happens here, once.
         IModifiable::Identifier const id = node->Id();
-        seed.emplace(Handles{node, NodeAccess(node), PropertyAccess(node, "value"), WeakPtr<Node>(node), id,
-                             ModifiablePtr(id)});
+        seed.emplace(
+            Handles{node, NodeAccess(node), PropertyAccess(node, "value"), WeakPtr<Node>(node), id, ModifiablePtr(id)});
     }
     int const uniqueId = seed->nodeAccess.UniqueId();
     // Main keeps weak handles only.

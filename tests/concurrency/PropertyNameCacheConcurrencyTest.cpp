@@ -26,8 +26,7 @@ constexpr int kStride = 60;  // neighbouring threads share 100 names
 
 // Short names are stored inline, long ones in a heap block of their own.
 std::string NameOf(int p_index) {
-    return p_index % 2 == 0 ? "cc" + std::to_string(p_index)
-                            : "concurrency.property." + std::to_string(p_index);
+    return p_index % 2 == 0 ? "cc" + std::to_string(p_index) : "concurrency.property." + std::to_string(p_index);
 }
 
 struct ThreadResult {

@@ -26,9 +26,8 @@ constexpr std::size_t kThreads = 4;
 // Counts what reaches it. A relay also touches another node from inside
 // its own TouchThis, which starts a walk nested in the running one.
 struct GraphNode : Node {
-    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change,
-                   IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
-                   std::string const& name, boost::any const& value) override {
+    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change, IModifiable::Relationship relationship,
+                   WeakPtr<Node> const& p_originator, std::string const& name, boost::any const& value) override {
         ++_touches;
         _last = relationship;
         if (_relay && relationship != IModifiable::Self) {
@@ -87,7 +86,7 @@ struct Findings {
 TEST(SeparateGraphsConcurrencyTest, WalksOnFourThreadsEachTouchOnlyTheirOwnGraph) {
     constexpr int kTouches = 150;
     constexpr std::size_t kDropped = 3;  // leaves dropped halfway
-    Node::Create<GraphNode>();  // registered before the threads start
+    Node::Create<GraphNode>();           // registered before the threads start
     int const nodesBefore = Node::_debugNodeCount.load();
     std::vector<Findings> findings(kThreads);
 

@@ -60,8 +60,12 @@ private:
 class ShapeNode : public RecordingNode {
 public:
     ShapeNode()
-        : _x(*this, "pos.x", 0), _y(*this, "pos.y", 0), _pos(*this, "pos"), _inner(_pos, "x"),
-          _first(*this, "first", _log), _second(*this, "second", _log) {
+        : _x(*this, "pos.x", 0),
+          _y(*this, "pos.y", 0),
+          _pos(*this, "pos"),
+          _inner(_pos, "x"),
+          _first(*this, "first", _log),
+          _second(*this, "second", _log) {
         _pos.AddPart(_x);
         _pos.AddPart(_y);
         _onTouch = [this] { _log.push_back("node"); };

@@ -111,8 +111,7 @@ TEST(DepthFirstSearchTest, EmptyOperationsAreRefusedAtConstruction) {
         EXPECT_EQ(CheckFailure([] { IdSearch search(IdSearch::PerNodeOp(), &Ignore); }), kEmptyPerNodeText);
         EXPECT_EQ(CheckFailure([] { IdSearch search(&Descend, IdSearch::CycleOp()); }), kEmptyCycleText);
         // With both empty the first refusal ends the construction.
-        EXPECT_EQ(CheckFailure([] { IdSearch search{IdSearch::PerNodeOp(), IdSearch::CycleOp()}; }),
-                  kEmptyPerNodeText);
+        EXPECT_EQ(CheckFailure([] { IdSearch search{IdSearch::PerNodeOp(), IdSearch::CycleOp()}; }), kEmptyPerNodeText);
         EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure),
                   (std::vector<std::string>{kEmptyPerNodeText, kEmptyCycleText, kEmptyPerNodeText}));
     }

@@ -76,10 +76,10 @@ TEST(NodeDumpTest, TheIndentPrefixesEveryLineAndShortensTheRule) {
 
 TEST(NodeDumpTest, FromIndent80OnTheRuleIsEmpty) {
     auto node = Node::Create<Plain>();
-    EXPECT_EQ(DumpOf(*node, DumpHeader, 80), std::string(80, '\t') + "\n" + std::string(80, '\t') + "+ " +
-                                                 Line(node) + "\n");
-    EXPECT_EQ(DumpOf(*node, DumpHeader, 81), std::string(81, '\t') + "\n" + std::string(81, '\t') + "+ " +
-                                                 Line(node) + "\n");
+    EXPECT_EQ(DumpOf(*node, DumpHeader, 80),
+              std::string(80, '\t') + "\n" + std::string(80, '\t') + "+ " + Line(node) + "\n");
+    EXPECT_EQ(DumpOf(*node, DumpHeader, 81),
+              std::string(81, '\t') + "\n" + std::string(81, '\t') + "+ " + Line(node) + "\n");
 }
 
 TEST(NodeDumpTest, TheNodeLineShowsIdNameTypeIdAndAShortenedClassName) {

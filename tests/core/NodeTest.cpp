@@ -61,9 +61,8 @@ public:
     }
 
 protected:
-    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change,
-                   IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
-                   std::string const& name, boost::any const& value) override {
+    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change, IModifiable::Relationship relationship,
+                   WeakPtr<Node> const& p_originator, std::string const& name, boost::any const& value) override {
         if (change == IModifiable::Deallocate) {
             throw std::runtime_error("not now");
         }
@@ -78,8 +77,7 @@ struct Counters {
     std::size_t bytes = allocationtracker::bytes_in_use();
 
     bool operator==(Counters const& p_other) const {
-        return nodes == p_other.nodes && memory == p_other.memory && blocks == p_other.blocks &&
-               bytes == p_other.bytes;
+        return nodes == p_other.nodes && memory == p_other.memory && blocks == p_other.blocks && bytes == p_other.bytes;
     }
 };
 std::ostream& operator<<(std::ostream& p_stream, Counters const& p_counters) {
@@ -125,8 +123,7 @@ TEST(NodeIdentityTest, ANewNodeStartsBlankAndCounted) {
     unsigned int tag = 0;
     NodeAccess(node).GetUserTag(tag);
     EXPECT_EQ(tag, 4294967295u);
-    EXPECT_NE(node->lineDuringConstruction.find(" type.id(65535) "), std::string::npos)
-        << node->lineDuringConstruction;
+    EXPECT_NE(node->lineDuringConstruction.find(" type.id(65535) "), std::string::npos) << node->lineDuringConstruction;
     EXPECT_NE(TypeIdOf(node), 0xFFFF);
     EXPECT_EQ(node->Deps().Begin(), nullptr);
     EXPECT_EQ(node->Time(), TimeStamp());

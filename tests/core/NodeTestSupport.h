@@ -70,8 +70,7 @@ public:
     using Hook = std::function<bool(RecordingNode&, IModifiable::Relationship, IModifiable::Change)>;
 
     RecordingNode() = default;
-    explicit RecordingNode(std::string p_label, TouchLog* p_log = nullptr)
-        : _label(std::move(p_label)), _log(p_log) {}
+    explicit RecordingNode(std::string p_label, TouchLog* p_log = nullptr) : _label(std::move(p_label)), _log(p_log) {}
 
     std::string const Name() const override { return _label; }
     void SetHook(Hook p_hook) { _hook = std::move(p_hook); }
@@ -85,9 +84,8 @@ public:
     }
 
 protected:
-    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change,
-                   IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
-                   std::string const& name, boost::any const& value) override {
+    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change, IModifiable::Relationship relationship,
+                   WeakPtr<Node> const& p_originator, std::string const& name, boost::any const& value) override {
         if (_log != nullptr) {
             std::string const originator = p_originator.Expired() ? "-" : p_originator.Lock()->Name();
             _log->push_back(TouchRecord{_label, type, change, relationship, originator, name});

@@ -53,8 +53,9 @@ char const* const kNoTrackerText =
     "Qel::Chart::Core::Node> &,const class std::basic_string<char,struct std::char_traits<char>,class "
     "std::allocator<char> > &,const class boost::any &,unsigned int &)";
 std::string RefusalText(char const* p_operation) {
-    return std::string("\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void "
-                       "__cdecl Qel::Chart::Core::Dependencies::") +
+    return std::string(
+               "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void "
+               "__cdecl Qel::Chart::Core::Dependencies::") +
            p_operation;
 }
 
@@ -258,8 +259,8 @@ TEST(PropagationTest, DependentsOfManyClassesAreFollowedByTheirOwnTrackers) {
     padded.Deps().Insert(*child);
     // More classes than a walk can be expected to remember at once, with
     // trackers and non-trackers mixed and classes coming back.
-    std::vector<IModifiable const*> const order{k1.Get(), &plain, k2.Get(), &padded, k3.Get(), k4.Get(),
-                                                &other,   k5.Get(), &padded, k1.Get(), &plain, k2.Get()};
+    std::vector<IModifiable const*> const order{k1.Get(), &plain,   k2.Get(), &padded,  k3.Get(), k4.Get(),
+                                                &other,   k5.Get(), &padded,  k1.Get(), &plain,   k2.Get()};
     for (IModifiable const* m : order) {
         a->Deps().Insert(*m);
     }
@@ -268,8 +269,8 @@ TEST(PropagationTest, DependentsOfManyClassesAreFollowedByTheirOwnTrackers) {
         a->Touch();
         EXPECT_EQ(qeltest::Texts(cap, reportkind::chkptr), Names(3, kNoTrackerText));
     }
-    EXPECT_EQ(Receivers(g.log), (Names{"a", "k1", "child", "k2", "child", "child", "k3", "child", "k4", "child",
-                                       "k5", "child", "child", "k1", "child", "k2", "child"}));
+    EXPECT_EQ(Receivers(g.log), (Names{"a", "k1", "child", "k2", "child", "child", "k3", "child", "k4", "child", "k5",
+                                       "child", "child", "k1", "child", "k2", "child"}));
     EXPECT_EQ(padded.Touches(), 2);
     EXPECT_EQ(plain.Touches(), 2);
     EXPECT_EQ(other.Touches(), 1);
@@ -488,9 +489,8 @@ public:
     IModifiable::Relationship lastRelationship = IModifiable::Self;
 
 protected:
-    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change,
-                   IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
-                   std::string const& name, boost::any const& value) override {
+    void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change, IModifiable::Relationship relationship,
+                   WeakPtr<Node> const& p_originator, std::string const& name, boost::any const& value) override {
         lastRelationship = relationship;
         Node::TouchThis(type, change, relationship, p_originator, name, value);
     }

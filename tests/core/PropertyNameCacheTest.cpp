@@ -46,8 +46,8 @@ bool HasRoomFor(std::size_t p_names) { return PropertyNameCache::Count() + p_nam
 
 }  // namespace
 
-#define REQUIRE_ROOM(n)                                                 \
-    if (!HasRoomFor(n)) {                                               \
+#define REQUIRE_ROOM(n)                                                \
+    if (!HasRoomFor(n)) {                                              \
         GTEST_SKIP() << "the process-wide name cache is already full"; \
     }
 

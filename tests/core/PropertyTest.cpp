@@ -33,7 +33,9 @@ struct Opaque {
 class StyleNode : public RecordingNode {
 public:
     StyleNode()
-        : _width(*this, "width", 2), _label(*this, "label", std::string("start")), _color(*this, "color"),
+        : _width(*this, "width", 2),
+          _label(*this, "label", std::string("start")),
+          _color(*this, "color"),
           _opaque(*this, "opaque", Opaque{1}) {}
     Property<int> _width;
     Property<std::string> _label;
@@ -125,12 +127,12 @@ TEST(PropertyTest, SetStampsThePropertyAndReachesTheOwnersDependents) {
     EXPECT_EQ(f._owner->Time(), Advanced(owner));
     EXPECT_EQ(f._dependent->Time(), Advanced(dependent));
     ASSERT_EQ(f._owner->_touches.size(), 1u);
-    EXPECT_TRUE(IsTouch(f._owner->_touches[0], IModifiable::TypeProperty, IModifiable::Edit, IModifiable::Self,
-                        nullptr, "width"));
+    EXPECT_TRUE(IsTouch(f._owner->_touches[0], IModifiable::TypeProperty, IModifiable::Edit, IModifiable::Self, nullptr,
+                        "width"));
     EXPECT_EQ(boost::any_cast<int>(f._owner->_touches[0]._value), 10);
     ASSERT_EQ(f._dependent->_touches.size(), 1u);
-    EXPECT_TRUE(IsTouch(f._dependent->_touches[0], IModifiable::TypeProperty, IModifiable::Edit,
-                        IModifiable::Explicit, f._owner.Get(), "width"));
+    EXPECT_TRUE(IsTouch(f._dependent->_touches[0], IModifiable::TypeProperty, IModifiable::Edit, IModifiable::Explicit,
+                        f._owner.Get(), "width"));
     EXPECT_EQ(boost::any_cast<int>(f._dependent->_touches[0]._value), 10);
 }
 
@@ -145,14 +147,14 @@ TEST(PropertyTest, SetValueResetValueAndTouchAnnounceTheirChange) {
     EXPECT_EQ(f._owner->_width.Get(), 2) << "a touch keeps the value";
 
     ASSERT_EQ(heard.size(), 3u);
-    EXPECT_TRUE(IsTouch(heard[0], IModifiable::TypeProperty, IModifiable::Edit, IModifiable::Explicit,
-                        f._owner.Get(), "label"));
+    EXPECT_TRUE(IsTouch(heard[0], IModifiable::TypeProperty, IModifiable::Edit, IModifiable::Explicit, f._owner.Get(),
+                        "label"));
     EXPECT_EQ(boost::any_cast<std::string>(heard[0]._value), "next");
-    EXPECT_TRUE(IsTouch(heard[1], IModifiable::TypeProperty, IModifiable::Clear, IModifiable::Explicit,
-                        f._owner.Get(), "label"));
+    EXPECT_TRUE(IsTouch(heard[1], IModifiable::TypeProperty, IModifiable::Clear, IModifiable::Explicit, f._owner.Get(),
+                        "label"));
     EXPECT_TRUE(heard[1]._value.empty());
-    EXPECT_TRUE(IsTouch(heard[2], IModifiable::TypeProperty, IModifiable::Force, IModifiable::Explicit,
-                        f._owner.Get(), "width"));
+    EXPECT_TRUE(IsTouch(heard[2], IModifiable::TypeProperty, IModifiable::Force, IModifiable::Explicit, f._owner.Get(),
+                        "width"));
     EXPECT_TRUE(heard[2]._value.empty());
     EXPECT_EQ(f._owner->_label.Time(), Advanced(TimeStamp(), 2));
 }

@@ -135,7 +135,8 @@ public:
     // Runs the hook of a node that was just touched, following the model's
     // decision on whether to perform it. The node may be gone afterwards.
     void AfterTouch(int p_id) {
-        if (p_id < 0 || static_cast<std::size_t>(p_id) >= _hooks.size() || !_hooks[static_cast<std::size_t>(p_id)].armed) {
+        if (p_id < 0 || static_cast<std::size_t>(p_id) >= _hooks.size() ||
+            !_hooks[static_cast<std::size_t>(p_id)].armed) {
             return;
         }
         Hook const hook = _hooks[static_cast<std::size_t>(p_id)];
@@ -166,14 +167,30 @@ public:
         }
         try {
             switch (p_hook.action) {
-                case HookAction::Insert: target->Deps().Insert(Object(*argument, false)); break;
-                case HookAction::InsertProperty: target->Deps().Insert(Object(*argument, true)); break;
-                case HookAction::Remove: target->Deps().Remove(Object(*argument, (p_hook.value & 1) != 0)); break;
-                case HookAction::Squeeze: target->Deps().Squeze(); break;
-                case HookAction::Clear: target->Deps().Clear(); break;
-                case HookAction::Touch: target->Touch(); break;
-                case HookAction::SetProperty: target->_property.Set(p_hook.value); break;
-                case HookAction::Release: ReleaseSlot(p_decision.targetSlot); break;
+                case HookAction::Insert:
+                    target->Deps().Insert(Object(*argument, false));
+                    break;
+                case HookAction::InsertProperty:
+                    target->Deps().Insert(Object(*argument, true));
+                    break;
+                case HookAction::Remove:
+                    target->Deps().Remove(Object(*argument, (p_hook.value & 1) != 0));
+                    break;
+                case HookAction::Squeeze:
+                    target->Deps().Squeze();
+                    break;
+                case HookAction::Clear:
+                    target->Deps().Clear();
+                    break;
+                case HookAction::Touch:
+                    target->Touch();
+                    break;
+                case HookAction::SetProperty:
+                    target->_property.Set(p_hook.value);
+                    break;
+                case HookAction::Release:
+                    ReleaseSlot(p_decision.targetSlot);
+                    break;
             }
         } catch (qeldebug::check_failed const&) {
             return Outcome::CheckFailed;
@@ -254,11 +271,11 @@ struct Weighted {
     int weight;
 };
 Weighted const kWeights[] = {
-    {OpCode::Create, 11},     {OpCode::Clone, 4},          {OpCode::Release, 7},       {OpCode::Insert, 28},
-    {OpCode::Remove, 7},      {OpCode::Squeeze, 2},        {OpCode::ClearList, 2},     {OpCode::Touch, 12},
-    {OpCode::AccessTouch, 4}, {OpCode::SetProperty, 6},    {OpCode::AccessByName, 5},  {OpCode::AccessByIndex, 3},
-    {OpCode::Rename, 2},      {OpCode::Watch, 5},          {OpCode::WatchFresh, 3},    {OpCode::ResetWatcher, 4},
-    {OpCode::TouchWatcher, 2}, {OpCode::CopyWatcher, 2},   {OpCode::ClearWatcher, 1},  {OpCode::CycleQuery, 2},
+    {OpCode::Create, 11},      {OpCode::Clone, 4},       {OpCode::Release, 7},      {OpCode::Insert, 28},
+    {OpCode::Remove, 7},       {OpCode::Squeeze, 2},     {OpCode::ClearList, 2},    {OpCode::Touch, 12},
+    {OpCode::AccessTouch, 4},  {OpCode::SetProperty, 6}, {OpCode::AccessByName, 5}, {OpCode::AccessByIndex, 3},
+    {OpCode::Rename, 2},       {OpCode::Watch, 5},       {OpCode::WatchFresh, 3},   {OpCode::ResetWatcher, 4},
+    {OpCode::TouchWatcher, 2}, {OpCode::CopyWatcher, 2}, {OpCode::ClearWatcher, 1}, {OpCode::CycleQuery, 2},
     {OpCode::Arm, 16},
 };
 
@@ -273,7 +290,7 @@ OpCode CodeFor(int p_index) {
     return OpCode::Touch;
 }
 
-char const* const kActionLetters = "IPRSCTVD";  // by HookAction
+char const* const kActionLetters = "IPRSCTVD";              // by HookAction
 char const* const kAccessLetters[] = {"=", "~", "!", "?"};  // set, reset, touch, wrong type
 
 }  // namespace
@@ -307,8 +324,7 @@ struct Harness::Resolved {
     std::string text;
 };
 
-Harness::Harness(ModelLimits const& p_limits)
-    : _library(new LibrarySide(p_limits.slots, p_limits.watchers)) {
+Harness::Harness(ModelLimits const& p_limits) : _library(new LibrarySide(p_limits.slots, p_limits.watchers)) {
     _model.reset(new Model(p_limits, _library->_baseCount));
     _model->SetClassSize(0, static_cast<int>(sizeof(NodeKindA)));
     _model->SetClassSize(1, static_cast<int>(sizeof(NodeKindB)));
@@ -362,10 +378,14 @@ int Harness::SlotOf(int p_id) const {
 std::string Harness::NewName(int p_style) const {
     std::string const number = std::to_string(_model->NodeCount());
     switch (p_style % 4) {
-        case 0: return std::string();
-        case 1: return "n" + number;
-        case 2: return "a-rather-long-node-name-" + number;
-        default: return "node" + number;
+        case 0:
+            return std::string();
+        case 1:
+            return "n" + number;
+        case 2:
+            return "a-rather-long-node-name-" + number;
+        default:
+            return "node" + number;
     }
 }
 
@@ -408,8 +428,7 @@ Harness::Resolved Harness::Resolve(Operation const& p_operation) const {
             r.slot = FindOccupied(p_operation.a % slots);
             r.other = FindOccupied(p_operation.b % slots);
             r.property = p_operation.c % 8 == 0;
-            r.skip = r.slot < 0 ||
-                     _model->Node(_model->InSlot(r.slot)).deps.size() >= _model->Limits().maxListSize;
+            r.skip = r.slot < 0 || _model->Node(_model->InSlot(r.slot)).deps.size() >= _model->Limits().maxListSize;
             r.text = "I" + slotText(r.slot) + "+" + slotText(r.other) + (r.property ? "p" : "");
             break;
         case OpCode::Remove: {
@@ -532,14 +551,29 @@ void Harness::ApplyToModel(Resolved const& p_resolved) {
     switch (r.code) {
         case OpCode::Create:
         case OpCode::Clone:
-        case OpCode::CycleQuery: break;
-        case OpCode::Release: model.Release(r.slot); break;
-        case OpCode::Insert: model.Insert(r.slot, r.other, r.property); break;
-        case OpCode::Remove: model.Remove(r.slot, r.other, r.property); break;
-        case OpCode::Squeeze: model.Squeeze(r.slot); break;
-        case OpCode::ClearList: model.ClearList(r.slot); break;
-        case OpCode::Touch: model.Touch(r.slot); break;
-        case OpCode::AccessTouch: model.AccessTouch(r.slot); break;
+        case OpCode::CycleQuery:
+            break;
+        case OpCode::Release:
+            model.Release(r.slot);
+            break;
+        case OpCode::Insert:
+            model.Insert(r.slot, r.other, r.property);
+            break;
+        case OpCode::Remove:
+            model.Remove(r.slot, r.other, r.property);
+            break;
+        case OpCode::Squeeze:
+            model.Squeeze(r.slot);
+            break;
+        case OpCode::ClearList:
+            model.ClearList(r.slot);
+            break;
+        case OpCode::Touch:
+            model.Touch(r.slot);
+            break;
+        case OpCode::AccessTouch:
+            model.AccessTouch(r.slot);
+            break;
         case OpCode::SetProperty:
             if (r.mode == 0) {
                 model.SetProperty(r.slot, r.value);
@@ -553,14 +587,30 @@ void Harness::ApplyToModel(Resolved const& p_resolved) {
         case OpCode::AccessByIndex:
             model.AccessPropertyByIndex(r.slot, r.other, static_cast<Model::AccessAction>(r.mode), r.value);
             break;
-        case OpCode::Rename: model.Rename(r.slot, r.name); break;
-        case OpCode::Watch: model.Watch(r.watcher, r.slot, r.property); break;
-        case OpCode::WatchFresh: model.WatchFresh(r.watcher, r.slot, r.property); break;
-        case OpCode::ResetWatcher: model.ResetWatcher(r.watcher); break;
-        case OpCode::TouchWatcher: model.TouchWatcher(r.watcher); break;
-        case OpCode::CopyWatcher: model.CopyWatcher(r.watcher, r.other); break;
-        case OpCode::ClearWatcher: model.ClearWatcher(r.watcher); break;
-        case OpCode::Arm: model.Arm(r.slot, r.hook); break;
+        case OpCode::Rename:
+            model.Rename(r.slot, r.name);
+            break;
+        case OpCode::Watch:
+            model.Watch(r.watcher, r.slot, r.property);
+            break;
+        case OpCode::WatchFresh:
+            model.WatchFresh(r.watcher, r.slot, r.property);
+            break;
+        case OpCode::ResetWatcher:
+            model.ResetWatcher(r.watcher);
+            break;
+        case OpCode::TouchWatcher:
+            model.TouchWatcher(r.watcher);
+            break;
+        case OpCode::CopyWatcher:
+            model.CopyWatcher(r.watcher, r.other);
+            break;
+        case OpCode::ClearWatcher:
+            model.ClearWatcher(r.watcher);
+            break;
+        case OpCode::Arm:
+            model.Arm(r.slot, r.hook);
+            break;
     }
 }
 
@@ -568,10 +618,18 @@ namespace {
 
 void Act(core::Accessors::PropertyAccess& p_access, int p_mode, int p_value) {
     switch (static_cast<Model::AccessAction>(p_mode)) {
-        case Model::AccessAction::Set: p_access.SetValue(boost::any(p_value)); break;
-        case Model::AccessAction::Reset: p_access.ResetValue(); break;
-        case Model::AccessAction::Touch: p_access.Touch(); break;
-        case Model::AccessAction::SetWrongType: p_access.SetValue(boost::any(std::string("text"))); break;
+        case Model::AccessAction::Set:
+            p_access.SetValue(boost::any(p_value));
+            break;
+        case Model::AccessAction::Reset:
+            p_access.ResetValue();
+            break;
+        case Model::AccessAction::Touch:
+            p_access.Touch();
+            break;
+        case Model::AccessAction::SetWrongType:
+            p_access.SetValue(boost::any(std::string("text")));
+            break;
     }
 }
 
@@ -589,13 +647,26 @@ Outcome Harness::RunLibrary(Resolved const& p_resolved) {
         switch (r.code) {
             case OpCode::Create:
             case OpCode::Clone:
-            case OpCode::CycleQuery: break;
-            case OpCode::Release: lib.ReleaseSlot(r.slot); break;
-            case OpCode::Insert: node(r.slot).Deps().Insert(LibrarySide::Object(node(r.other), r.property)); break;
-            case OpCode::Remove: node(r.slot).Deps().Remove(LibrarySide::Object(node(r.other), r.property)); break;
-            case OpCode::Squeeze: node(r.slot).Deps().Squeze(); break;
-            case OpCode::ClearList: node(r.slot).Deps().Clear(); break;
-            case OpCode::Touch: node(r.slot).Touch(); break;
+            case OpCode::CycleQuery:
+                break;
+            case OpCode::Release:
+                lib.ReleaseSlot(r.slot);
+                break;
+            case OpCode::Insert:
+                node(r.slot).Deps().Insert(LibrarySide::Object(node(r.other), r.property));
+                break;
+            case OpCode::Remove:
+                node(r.slot).Deps().Remove(LibrarySide::Object(node(r.other), r.property));
+                break;
+            case OpCode::Squeeze:
+                node(r.slot).Deps().Squeze();
+                break;
+            case OpCode::ClearList:
+                node(r.slot).Deps().Clear();
+                break;
+            case OpCode::Touch:
+                node(r.slot).Touch();
+                break;
             case OpCode::AccessTouch: {
                 core::Accessors::NodeAccess access(owned(r.slot));
                 access.Touch();
@@ -625,7 +696,8 @@ Outcome Harness::RunLibrary(Resolved const& p_resolved) {
             }
             case OpCode::Watch:
                 if (r.mode == 1) {
-                    watcher(r.watcher).Watch(core::Ptr<core::IModifiable>(lib._slots[static_cast<std::size_t>(r.slot)]));
+                    watcher(r.watcher).Watch(
+                        core::Ptr<core::IModifiable>(lib._slots[static_cast<std::size_t>(r.slot)]));
                 } else {
                     watcher(r.watcher).Watch(LibrarySide::Object(node(r.slot), r.property));
                 }
@@ -638,10 +710,18 @@ Outcome Harness::RunLibrary(Resolved const& p_resolved) {
                     watcher(r.watcher) = core::ModificationWatcher(LibrarySide::Object(node(r.slot), r.property));
                 }
                 break;
-            case OpCode::ResetWatcher: watcher(r.watcher).Reset(); break;
-            case OpCode::TouchWatcher: watcher(r.watcher).Touch(); break;
-            case OpCode::CopyWatcher: watcher(r.watcher) = watcher(r.other); break;
-            case OpCode::ClearWatcher: watcher(r.watcher) = core::ModificationWatcher(); break;
+            case OpCode::ResetWatcher:
+                watcher(r.watcher).Reset();
+                break;
+            case OpCode::TouchWatcher:
+                watcher(r.watcher).Touch();
+                break;
+            case OpCode::CopyWatcher:
+                watcher(r.watcher) = watcher(r.other);
+                break;
+            case OpCode::ClearWatcher:
+                watcher(r.watcher) = core::ModificationWatcher();
+                break;
             case OpCode::Arm: {
                 Hook hook = r.hook;
                 hook.armed = true;
@@ -697,8 +777,8 @@ bool Harness::RunResolved(Resolved const& p_resolved) {
         bool const actual = core::Dependencies::HasCyclicDependency(r.property ? _library->_propertyIds[index]
                                                                                : _library->_nodeIds[index]);
         if (expected != actual) {
-            return Fail(std::string("cycle query from ") + std::to_string(r.id) + (r.property ? "p" : "") +
-                        ": model " + (expected ? "true" : "false") + ", library " + (actual ? "true" : "false"));
+            return Fail(std::string("cycle query from ") + std::to_string(r.id) + (r.property ? "p" : "") + ": model " +
+                        (expected ? "true" : "false") + ", library " + (actual ? "true" : "false"));
         }
         return true;
     }
@@ -830,7 +910,8 @@ bool SameTouch(TouchRecord const& p_left, TouchRecord const& p_right) { return p
 
 }  // namespace
 
-bool Harness::Compare(Expectation const& p_expected, Outcome p_outcome, std::vector<qeldebug::record> const& p_records) {
+bool Harness::Compare(Expectation const& p_expected, Outcome p_outcome,
+                      std::vector<qeldebug::record> const& p_records) {
     LibrarySide const& lib = *_library;
     std::string const touches = FirstDifference(
         p_expected.touches, lib._touches, [](TouchRecord const& p_record) { return ToString(p_record); }, &SameTouch);
@@ -844,8 +925,7 @@ bool Harness::Compare(Expectation const& p_expected, Outcome p_outcome, std::vec
         return Fail("reports differ: " + reports);
     }
     if (p_outcome != p_expected.outcome) {
-        return Fail(std::string("outcome: model ") + ToString(p_expected.outcome) + ", library " +
-                    ToString(p_outcome));
+        return Fail(std::string("outcome: model ") + ToString(p_expected.outcome) + ", library " + ToString(p_outcome));
     }
     if (!lib._hookTrouble.empty()) {
         return Fail(lib._hookTrouble);
@@ -940,8 +1020,8 @@ bool Harness::CompareState() {
         bool const modified = model.WatcherModified(w);
         if (watcher.Empty() != empty || watcher.Modified() != modified || watcher.ModifiedOrEmpty() != modified) {
             return Fail("watcher " + std::to_string(w) + ": model empty=" + std::to_string(empty) +
-                        " modified=" + std::to_string(modified) + ", library empty=" +
-                        std::to_string(watcher.Empty()) + " modified=" + std::to_string(watcher.Modified()) +
+                        " modified=" + std::to_string(modified) + ", library empty=" + std::to_string(watcher.Empty()) +
+                        " modified=" + std::to_string(watcher.Modified()) +
                         " modifiedOrEmpty=" + std::to_string(watcher.ModifiedOrEmpty()));
         }
         anyModified = anyModified || modified;

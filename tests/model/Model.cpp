@@ -38,13 +38,20 @@ std::string const kPropertyNames[2] = {"value", "weight"};
 
 char const* KindName(qeldebug::reportkind p_kind) {
     switch (p_kind) {
-        case qeldebug::reportkind::ensure: return "ensure";
-        case qeldebug::reportkind::sentry: return "sentry";
-        case qeldebug::reportkind::chkptr: return "chkptr";
-        case qeldebug::reportkind::chkrng: return "chkrng";
-        case qeldebug::reportkind::derr: return "derr";
-        case qeldebug::reportkind::dout: return "dout";
-        case qeldebug::reportkind::handleexcept: return "handleexcept";
+        case qeldebug::reportkind::ensure:
+            return "ensure";
+        case qeldebug::reportkind::sentry:
+            return "sentry";
+        case qeldebug::reportkind::chkptr:
+            return "chkptr";
+        case qeldebug::reportkind::chkrng:
+            return "chkrng";
+        case qeldebug::reportkind::derr:
+            return "derr";
+        case qeldebug::reportkind::dout:
+            return "dout";
+        case qeldebug::reportkind::handleexcept:
+            return "handleexcept";
     }
     return "?";
 }
@@ -88,24 +95,36 @@ std::string ToString(qeldebug::record const& p_record) {
 
 char const* ToString(Outcome p_outcome) {
     switch (p_outcome) {
-        case Outcome::Normal: return "normal";
-        case Outcome::CheckFailed: return "check_failed";
-        case Outcome::BadAnyCast: return "bad_any_cast";
-        case Outcome::OtherException: return "other exception";
+        case Outcome::Normal:
+            return "normal";
+        case Outcome::CheckFailed:
+            return "check_failed";
+        case Outcome::BadAnyCast:
+            return "bad_any_cast";
+        case Outcome::OtherException:
+            return "other exception";
     }
     return "?";
 }
 
 char const* ToString(HookAction p_action) {
     switch (p_action) {
-        case HookAction::Insert: return "insert";
-        case HookAction::InsertProperty: return "insert-property";
-        case HookAction::Remove: return "remove";
-        case HookAction::Squeeze: return "squeeze";
-        case HookAction::Clear: return "clear";
-        case HookAction::Touch: return "touch";
-        case HookAction::SetProperty: return "set-property";
-        case HookAction::Release: return "release";
+        case HookAction::Insert:
+            return "insert";
+        case HookAction::InsertProperty:
+            return "insert-property";
+        case HookAction::Remove:
+            return "remove";
+        case HookAction::Squeeze:
+            return "squeeze";
+        case HookAction::Clear:
+            return "clear";
+        case HookAction::Touch:
+            return "touch";
+        case HookAction::SetProperty:
+            return "set-property";
+        case HookAction::Release:
+            return "release";
     }
     return "?";
 }
@@ -229,8 +248,9 @@ bool Model::RemoveFrom(int p_owner, Entry p_entry) {
     }
     std::vector<Entry>& deps = At(p_owner).deps;
     std::uintptr_t const address = AddressOf(p_entry);
-    auto const found = std::find_if(deps.begin(), deps.end(),
-                                    [this, address](Entry const& p_candidate) { return AddressOf(p_candidate) == address; });
+    auto const found = std::find_if(deps.begin(), deps.end(), [this, address](Entry const& p_candidate) {
+        return AddressOf(p_candidate) == address;
+    });
     if (found == deps.end()) {
         Report(qeldebug::reportkind::ensure, "", kRemoveMissing);
         return false;
@@ -546,9 +566,8 @@ bool Model::MayRelease(int p_id) const {
     if (_limits.releasePropertyRoot || Node(p_id).pins > 0) {
         return true;
     }
-    return std::none_of(_roots.begin(), _roots.end(), [p_id](Root const& p_root) {
-        return p_root.node == p_id && p_root.type == kTypeProperty;
-    });
+    return std::none_of(_roots.begin(), _roots.end(),
+                        [p_id](Root const& p_root) { return p_root.node == p_id && p_root.type == kTypeProperty; });
 }
 
 bool Model::CheapToTouch(int p_id) const { return EstimateWalk(p_id, _limits.walkBudget) <= _limits.walkBudget; }
@@ -616,7 +635,7 @@ Outcome Model::RunHook(Hook const& p_hook, int p_target, int p_argument) {
             return InsertInto(target, Entry{argument, true}) ? Outcome::Normal : Outcome::CheckFailed;
         case HookAction::Remove:
             return RemoveFrom(target, Entry{argument, (p_hook.value & 1) != 0}) ? Outcome::Normal
-                                                                                  : Outcome::CheckFailed;
+                                                                                : Outcome::CheckFailed;
         case HookAction::Squeeze:
             return SqueezeRequested(target) ? Outcome::Normal : Outcome::CheckFailed;
         case HookAction::Clear:

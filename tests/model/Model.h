@@ -140,17 +140,17 @@ struct Expectation {
     std::vector<qeldebug::record> reports;
     Outcome outcome = Outcome::Normal;
     std::vector<HookDecision> hookDecisions;  // one per hook that fired
-    std::vector<Outcome> hookOutcomes;  // one per performed hook
+    std::vector<Outcome> hookOutcomes;        // one per performed hook
 };
 
 /// Tunables of one model.
 struct ModelLimits {
     int slots = 12;
     int watchers = 4;
-    std::size_t maxListSize = 5;       // longer lists make walks explode
-    std::size_t walkBudget = 1500;     // touches one walk may cost before it is skipped
-    std::size_t searchBudget = 400;    // visits one cycle query may cost before it is skipped
-    bool releasePropertyRoot = true;   // see Model::MayRelease
+    std::size_t maxListSize = 5;      // longer lists make walks explode
+    std::size_t walkBudget = 1500;    // touches one walk may cost before it is skipped
+    std::size_t searchBudget = 400;   // visits one cycle query may cost before it is skipped
+    bool releasePropertyRoot = true;  // see Model::MayRelease
 };
 
 class Model {
@@ -183,7 +183,8 @@ public:
     /// A node made by the library (created or cloned) now owned by `p_slot`.
     /// Returns its model id; a type id that contradicts an earlier one of the
     /// same kind, or equals another kind's, yields an error text.
-    int AddNode(int p_slot, int p_kind, NodeIdentity const& p_identity, std::string const& p_name, std::string& p_error);
+    int AddNode(int p_slot, int p_kind, NodeIdentity const& p_identity, std::string const& p_name,
+                std::string& p_error);
 
     void Release(int p_slot);
     void Insert(int p_ownerSlot, int p_objectSlot, bool p_property);
@@ -279,13 +280,13 @@ private:
     std::vector<ModelNode> _nodes;
     std::vector<int> _slots;
     std::vector<ModelWatcher> _watchers;
-    std::vector<Frame> _frames;   // the current walk path, nested walks included
+    std::vector<Frame> _frames;  // the current walk path, nested walks included
     struct Root {
         int node;
         int type;
     };
-    std::vector<Root> _roots;     // nodes whose own walk is running, with the kind of change
-    bool _deleting = false;       // a deletion runs; further ones wait in _pending
+    std::vector<Root> _roots;  // nodes whose own walk is running, with the kind of change
+    bool _deleting = false;    // a deletion runs; further ones wait in _pending
     std::vector<int> _pending;
     bool _throwing = false;
     Expectation _expectation;

@@ -1,8 +1,8 @@
 #include "ExplicitRefAccess.h"
 
+#include "../WatchTestSupport.h"
 #include "ExplicitRef.h"
 #include "TestSupport.h"
-#include "../WatchTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -126,8 +126,8 @@ TEST(ExplicitRefAccessTest, TouchCallsTheReferencesTouchThisOnce) {
     EXPECT_EQ(node->_children.Time(), Advanced(ref));
     // The ready-made reference hands its touch to the owner as it received it.
     ASSERT_EQ(node->_touches.size(), 1u);
-    EXPECT_TRUE(IsTouch(node->_touches[0], IModifiable::TypeExplicitRef, IModifiable::Force, IModifiable::Self,
-                        nullptr, "children"));
+    EXPECT_TRUE(IsTouch(node->_touches[0], IModifiable::TypeExplicitRef, IModifiable::Force, IModifiable::Self, nullptr,
+                        "children"));
     EXPECT_TRUE(node->_touches[0]._value.empty());
 }
 

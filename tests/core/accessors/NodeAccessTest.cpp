@@ -1,9 +1,9 @@
 #include "NodeAccess.h"
 
+#include "../WatchTestSupport.h"
 #include "ExplicitRef.h"
 #include "Property.h"
 #include "TestSupport.h"
-#include "../WatchTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,10 @@ namespace {
 class FullNode : public RecordingNode {
 public:
     FullNode()
-        : _a(*this, "a", 1), _b(*this, "b", 2), _c(*this, "c", 3), _parent(*this, "parent"),
+        : _a(*this, "a", 1),
+          _b(*this, "b", 2),
+          _c(*this, "c", 3),
+          _parent(*this, "parent"),
           _children(*this, "children") {}
     Property<int> _a;
     Property<int> _b;

@@ -1,8 +1,8 @@
 #include "PropertyAccess.h"
 
+#include "../WatchTestSupport.h"
 #include "Property.h"
 #include "TestSupport.h"
-#include "../WatchTestSupport.h"
 
 #include <gtest/gtest.h>
 
