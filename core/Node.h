@@ -57,8 +57,13 @@ struct OwnerBlockAllocator {
     OwnerBlockAllocator() noexcept = default;
     template <class V>
     OwnerBlockAllocator(OwnerBlockAllocator<V> const&) noexcept {}  // NOLINT: allocators convert implicitly
-    U* allocate(std::size_t p_count) { return static_cast<U*>(OwnerBlocks::Allocate(p_count * sizeof(U))); }
-    void deallocate(U* p_block, std::size_t p_count) noexcept { OwnerBlocks::Release(p_block, p_count * sizeof(U)); }
+    // The standard allocator requirements name these two.
+    U* allocate(std::size_t p_count) {  // NOLINT(readability-identifier-naming)
+        return static_cast<U*>(OwnerBlocks::Allocate(p_count * sizeof(U)));
+    }
+    void deallocate(U* p_block, std::size_t p_count) noexcept {  // NOLINT(readability-identifier-naming)
+        OwnerBlocks::Release(p_block, p_count * sizeof(U));
+    }
     template <class V>
     bool operator==(OwnerBlockAllocator<V> const&) const noexcept {
         return true;
