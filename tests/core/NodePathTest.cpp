@@ -34,24 +34,10 @@ std::string Printed(NodePath const& p_path) {
     return out.str();
 }
 
-struct Heap {
-    std::vector<std::size_t> sizes;  // sizes of the blocks allocated, in order
-    std::size_t frees = 0;
-};
-
-// What `p_action` did on the heap. The results are read into storage made
-// beforehand, so that reading them allocates nothing that would be counted.
+using Heap = qeltest::HeapUse;
 template <class F>
 Heap HeapUse(F&& p_action) {
-    Heap heap;
-    heap.sizes.reserve(16);
-    {
-        qeltest::AllocationCounter counter;
-        p_action();
-        heap.frees = counter.Deallocations();
-        heap.sizes = counter.Sizes();
-    }
-    return heap;
+    return qeltest::MeasureHeap(std::forward<F>(p_action));
 }
 
 // The size of the one block that holds `p_count` ids: the array's 8-byte

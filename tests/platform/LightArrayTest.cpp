@@ -10,27 +10,12 @@
 #include <vector>
 
 using Qel::Chart::Utility::LightArray;
-using Sizes = std::vector<std::size_t>;
+using qeltest::HeapUse;
+using qeltest::MeasureHeap;
+using qeltest::Sizes;
 using Values = std::vector<int>;
 
 namespace {
-
-struct HeapUse {
-    Sizes sizes;
-    std::size_t frees = 0;
-};
-// The sizes an action asked for and the blocks it freed, snapshotted inside
-// the counter's life so that the test's own expectations are not counted.
-template <class F>
-HeapUse MeasureHeap(F&& p_action) {
-    HeapUse use;
-    use.sizes.reserve(64);
-    qeltest::AllocationCounter counter;
-    p_action();
-    use.frees = counter.Deallocations();
-    use.sizes.assign(counter.Sizes().begin(), counter.Sizes().end());
-    return use;
-}
 
 // An element that counts live instances and logs the values it destroys.
 // Its payload is on the heap, so a copy made from a freed element shows up.

@@ -15,7 +15,9 @@ using LightString = Qel::Chart::Utility::LightString_Base<char>;
 using qeldebug::failpolicy;
 using qeldebug::reportkind;
 using Lines = std::vector<std::string>;
-using Sizes = std::vector<std::size_t>;
+using qeltest::HeapUse;
+using qeltest::MeasureHeap;
+using qeltest::Sizes;
 
 namespace {
 
@@ -30,24 +32,6 @@ char const* const kNotNullText =
 char const* const kBadKindText =
     "const char *__cdecl Qel::Chart::Utility::LightString_Base<char>::GetPtr(const class "
     "Qel::Chart::Utility::LightString_Base<char> &,unsigned __int64 &) @line372";
-
-// What an action did to the heap: the sizes it asked for and the number of
-// blocks it freed. The snapshot is taken inside the counter's life so that
-// the test's own expectations are not counted.
-struct HeapUse {
-    Sizes sizes;
-    std::size_t frees = 0;
-};
-template <class F>
-HeapUse MeasureHeap(F&& p_action) {
-    HeapUse use;
-    use.sizes.reserve(64);
-    qeltest::AllocationCounter counter;
-    p_action();
-    use.frees = counter.Deallocations();
-    use.sizes.assign(counter.Sizes().begin(), counter.Sizes().end());
-    return use;
-}
 
 // Storage in which a string is built and destroyed by hand, so that its
 // bytes can be examined after the destructor ran.

@@ -34,6 +34,31 @@ private:
     friend void RecordAllocation(std::size_t);
 };
 
+/// Block sizes asked of operator new, in order.
+using Sizes = std::vector<std::size_t>;
+
+/// What an action did on the heap: the sizes it asked for and the blocks it freed.
+struct HeapUse {
+    Sizes sizes;
+    std::size_t frees = 0;
+};
+
+/// Runs `p_action` under an AllocationCounter. The results are snapshotted
+/// inside the counter's life into storage made beforehand, so that neither
+/// reading them nor the test's own expectations are counted.
+template <class F>
+HeapUse MeasureHeap(F&& p_action) {
+    HeapUse use;
+    use.sizes.reserve(64);
+    {
+        AllocationCounter counter;
+        p_action();
+        use.frees = counter.Deallocations();
+        use.sizes.assign(counter.Sizes().begin(), counter.Sizes().end());
+    }
+    return use;
+}
+
 }  // namespace qeltest
 
 #endif
