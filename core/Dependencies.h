@@ -106,24 +106,10 @@ public:
     DepthFirstSearch(PerNodeOp const p_perNodeOp, CycleOp const p_cycleDetectOp)
         : _perNodeOp(p_perNodeOp), _cycleDetectOp(p_cycleDetectOp) {
         if (!_perNodeOp) {
-            Private::FailEnsure(
-                "\"_perNodeOp\" - __cdecl Qel::Chart::Core::DepthFirstSearch<class "
-                "Qel::Chart::Core::IModifiable::Identifier,class Qel::Chart::Core::IModifiable::Identifier "
-                "*>::DepthFirstSearch(const class boost::function<bool __cdecl(class "
-                "Qel::Chart::Core::IModifiable::Identifier &,class boost::function<void __cdecl(class "
-                "Qel::Chart::Core::IModifiable::Identifier * const &,class Qel::Chart::Core::IModifiable::Identifier "
-                "* const &)> const &)>,const class boost::function<void __cdecl(class "
-                "Qel::Chart::Core::IModifiable::Identifier &)>)");
+            Private::FailEnsure(("\"_perNodeOp\" - " + ConstructorSignature()).c_str());
         }
         if (!_cycleDetectOp) {
-            Private::FailEnsure(
-                "\"_cycleDetectOp\" - __cdecl Qel::Chart::Core::DepthFirstSearch<class "
-                "Qel::Chart::Core::IModifiable::Identifier,class Qel::Chart::Core::IModifiable::Identifier "
-                "*>::DepthFirstSearch(const class boost::function<bool __cdecl(class "
-                "Qel::Chart::Core::IModifiable::Identifier &,class boost::function<void __cdecl(class "
-                "Qel::Chart::Core::IModifiable::Identifier * const &,class Qel::Chart::Core::IModifiable::Identifier "
-                "* const &)> const &)>,const class boost::function<void __cdecl(class "
-                "Qel::Chart::Core::IModifiable::Identifier &)>)");
+            Private::FailEnsure(("\"_cycleDetectOp\" - " + ConstructorSignature()).c_str());
         }
     }
 
@@ -140,6 +126,16 @@ public:
     }
 
 private:
+    // How the reports name the constructor (of the one instantiation in use).
+    static std::string ConstructorSignature() {
+        return "__cdecl Qel::Chart::Core::DepthFirstSearch<class Qel::Chart::Core::IModifiable::Identifier,class "
+               "Qel::Chart::Core::IModifiable::Identifier *>::DepthFirstSearch(const class boost::function<bool "
+               "__cdecl(class Qel::Chart::Core::IModifiable::Identifier &,class boost::function<void __cdecl(class "
+               "Qel::Chart::Core::IModifiable::Identifier * const &,class Qel::Chart::Core::IModifiable::Identifier * "
+               "const &)> const &)>,const class boost::function<void __cdecl(class "
+               "Qel::Chart::Core::IModifiable::Identifier &)>)";
+    }
+
     bool Visit(N& p_node, std::set<N>& p_colors) const {
         if (!p_colors.insert(p_node).second) {
             // The edge just followed closes a cycle.
