@@ -27,12 +27,15 @@ class ExplicitRefList;
 /// weak identity (`Id`) and shows a stamp that moves on every change (`Time`).
 class QELCORE_API IModifiable {
 public:
+    // The three enumerations are held as 32-bit ints: every int is a value of
+    // them (values outside the tables print as empty parentheses).
+
     /// What happened.
-    enum Change { Edit = 0, Clear = 1, Add = 2, Remove = 3, Deallocate = 4, Force = 5 };
+    enum Change : std::int32_t { Edit = 0, Clear = 1, Add = 2, Remove = 3, Deallocate = 4, Force = 5 };
     /// The kind of object in which the change arose; client kinds from `TypeUser` on.
-    enum ModifiableType { TypeNode = 0, TypeProperty = 1, TypeExplicitRef = 2, TypeUser = 1000 };
+    enum ModifiableType : std::int32_t { TypeNode = 0, TypeProperty = 1, TypeExplicitRef = 2, TypeUser = 1000 };
     /// How the receiver of a `TouchThis` stands to the change.
-    enum Relationship { Self = 0, Explicit = 1, Implicit = 2 };
+    enum Relationship : std::int32_t { Self = 0, Explicit = 1, Implicit = 2 };
 
     /// Names a modifiable object without owning it, and tells whether the
     /// node that owns the object still lives. Compared by object address only.
