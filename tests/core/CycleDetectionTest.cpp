@@ -22,12 +22,9 @@ bool CycleFrom(Ptr<Tracker> const& p_start) { return Dependencies::HasCyclicDepe
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-
-TEST(CycleDetectionTest, StartsWithoutDependentsHaveNoCycle) {
-    auto lonely = Make();
+TEST(CycleDetectionTest, NoCycleWithoutAPathBackToAList) {
+    auto lonely = Make(), a = Make(), b = Make(), c = Make(), d = Make();
     EXPECT_FALSE(CycleFrom(lonely));
-
     TestModifiable notATracker;
     EXPECT_FALSE(Dependencies::HasCyclicDependency(notATracker.Id()));
     lonely->Deps().Insert(notATracker);  // an object without a list ends its branch
@@ -38,45 +35,37 @@ TEST(CycleDetectionTest, StartsWithoutDependentsHaveNoCycle) {
     {
         auto gone = Make();
         expired = gone->Id();
+        Link(a, gone);  // an expired entry ends its branch too
     }
     ASSERT_TRUE(expired.Expired());
     EXPECT_FALSE(Dependencies::HasCyclicDependency(expired));
     EXPECT_FALSE(Dependencies::HasCyclicDependency(IModifiable::Identifier()));
-}
 
-TEST(CycleDetectionTest, SelfLoopsAndTwoCyclesAreFoundFromEveryMember) {
-    auto self = Make(), a = Make(), b = Make();
-    Link(self, self);
-    Link(a, b);
-    Link(b, a);
-    EXPECT_TRUE(CycleFrom(self));
-    EXPECT_TRUE(CycleFrom(a));
-    EXPECT_TRUE(CycleFrom(b));
-}
-
-TEST(CycleDetectionTest, ADiamondIsNoCycleButACycleBelowTheStartIs) {
-    auto a = Make(), b = Make(), c = Make(), d = Make();
+    // a: [expired, b, c], b: [d], c: [d] is a diamond, no cycle.
     Link(a, b);
     Link(a, c);
     Link(b, d);
     Link(c, d);
     EXPECT_FALSE(CycleFrom(a));
-    Link(d, c);  // c -> d -> c, below a
-    EXPECT_TRUE(CycleFrom(a));
 }
 
-TEST(CycleDetectionTest, ExpiredEntriesEndTheirBranchButDoNotHideALiveCycle) {
-    auto a = Make(), b = Make();
+TEST(CycleDetectionTest, CyclesAreFoundFromEveryMemberAndFromAbove) {
+    auto self = Make(), a = Make(), b = Make(), c = Make(), d = Make();
+    Link(self, self);
+    EXPECT_TRUE(CycleFrom(self));
+
     {
         auto gone = Make();
         Link(a, gone);
     }
-    EXPECT_FALSE(CycleFrom(a));
-
-    // a: [expired, b], b: [a]
     Link(a, b);
     Link(b, a);
-    EXPECT_TRUE(CycleFrom(a));
+    EXPECT_TRUE(CycleFrom(a));  // not hidden by the expired entry before b
+    EXPECT_TRUE(CycleFrom(b));
+
+    Link(c, d);
+    Link(d, b);  // c -> d -> b -> a -> b, below c
+    EXPECT_TRUE(CycleFrom(c));
 }
 
 // ---------------------------------------------------------------------------
@@ -117,15 +106,11 @@ TEST(DepthFirstSearchTest, EmptyOperationsAreRefusedAtConstruction) {
     }
 }
 
-// ---------------------------------------------------------------------------
-
 TEST(CyclicDependencyFoundExceptTest, MessageIsThePrefixFollowedByTheText) {
-    CyclicDependencyFoundExcept const e("a -> b -> a");
-    EXPECT_STREQ(e.what(), "Cyclic Dependency : a -> b -> a");
     EXPECT_STREQ(CyclicDependencyFoundExcept("").what(), "Cyclic Dependency : ");
-
+    CyclicDependencyFoundExcept const e("a -> b -> a");
     try {
-        throw CyclicDependencyFoundExcept(e);
+        throw CyclicDependencyFoundExcept(e);  // a copy, caught through its base
     } catch (Qel::Chart::Utility::Exception const& caught) {
         EXPECT_STREQ(caught.what(), "Cyclic Dependency : a -> b -> a");
     }

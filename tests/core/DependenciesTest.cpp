@@ -18,43 +18,31 @@ std::vector<IModifiable const*> Expect(std::initializer_list<IModifiable const*>
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Order, duplicates and storage
-
-TEST(DependenciesTest, AnEmptyListHoldsNoStorage) {
+TEST(DependenciesTest, KeepsOrderAndDuplicatesAndHoldsNoStorageWhenEmpty) {
+    TestModifiable a, b;
     Dependencies list;
-    EXPECT_EQ(list.Begin(), nullptr);
-    EXPECT_EQ(list.End(), nullptr);
     list.Clear();
     list.Squeze();
     EXPECT_EQ(list.Begin(), nullptr);
-
-    // Removing the only entry frees the storage again.
-    TestModifiable a;
-    list.Insert(a);
-    ASSERT_NE(list.Begin(), nullptr);
-    list.Remove(a);
-    EXPECT_EQ(list.Begin(), nullptr);
     EXPECT_EQ(list.End(), nullptr);
-}
 
-TEST(DependenciesTest, KeepsInsertionOrderAndDuplicatesAndRemovesTheFirstMatch) {
-    TestModifiable a, b;
-    Dependencies list;
     list.Insert(a);
     list.Insert(b);
     list.Insert(a);
     EXPECT_EQ(Entries(list), Expect({&a, &b, &a}));
     EXPECT_EQ(list.End() - list.Begin(), 3);
-
-    // Removing moves the tail forward inside the same block.
+    // Removing takes the first match and moves the tail forward inside the same block.
     IModifiable::Identifier const* const before = list.Begin();
     list.Remove(a);
     EXPECT_EQ(Entries(list), Expect({&b, &a}));
     EXPECT_EQ(list.Begin(), before);
+    list.Remove(b);
+    list.Remove(a);
+    EXPECT_EQ(list.Begin(), nullptr);
+    EXPECT_EQ(list.End(), nullptr);
 }
 
-TEST(DependenciesTest, EveryInsertMovesTheEntriesAndAllocatesExactlyOnce) {
+TEST(DependenciesTest, EveryInsertReallocatesOnceAndSquezeWithNothingExpiredNever) {
     TestModifiable a, b;
     Dependencies list;
     list.Insert(a);
@@ -66,60 +54,36 @@ TEST(DependenciesTest, EveryInsertMovesTheEntriesAndAllocatesExactlyOnce) {
         EXPECT_EQ(counter.Deallocations(), 1u);  // the old block
         EXPECT_NE(list.Begin(), before);
     }
-    EXPECT_EQ(Entries(list), Expect({&a, &b, &b, &b}));
-}
-
-TEST(DependenciesTest, ExpiredObjectsAreAcceptedAndStillCompareByAddress) {
-    TestModifiable a, b, gone;
-    gone.Expire();
-    Dependencies list;
-    list.Insert(gone);  // nothing is checked
-    list.Insert(a);
-    list.Insert(b);
-    EXPECT_TRUE(list.Begin()->Expired());
-    a.Expire();
-    list.Remove(a);
-    EXPECT_EQ(Entries(list), Expect({&gone, &b}));
-}
-
-// ---------------------------------------------------------------------------
-// Squeze
-
-TEST(DependenciesTest, SquezeDropsExpiredEntriesAndKeepsTheOrderOfTheOthers) {
-    TestModifiable a, x, b, y, c;
-    Dependencies list;
-    for (TestModifiable* m : {&a, &x, &b, &y, &c}) {
-        list.Insert(*m);
-    }
-    x.Expire();
-    y.Expire();
-    list.Squeze();
-    EXPECT_EQ(Entries(list), Expect({&a, &b, &c}));
-
-    a.Expire();
-    b.Expire();
-    c.Expire();
-    list.Squeze();
-    EXPECT_EQ(list.Begin(), nullptr);
-    EXPECT_EQ(list.End(), nullptr);
-}
-
-TEST(DependenciesTest, SquezeWithoutExpiredEntriesLeavesTheStorageUntouched) {
-    TestModifiable a, b;
-    Dependencies list;
-    list.Insert(a);
-    list.Insert(b);
     IModifiable::Identifier const* const before = list.Begin();
     qeltest::AllocationCounter counter;
     list.Squeze();
     EXPECT_EQ(NewCalls(counter), 0u);
     EXPECT_EQ(counter.Deallocations(), 0u);
     EXPECT_EQ(list.Begin(), before);
-    EXPECT_EQ(Entries(list), Expect({&a, &b}));
+    EXPECT_EQ(Entries(list), Expect({&a, &b, &b, &b}));
 }
 
-// ---------------------------------------------------------------------------
-// Failures
+TEST(DependenciesTest, ExpiredEntriesStayUntilSquezeWhichKeepsTheOrderOfTheOthers) {
+    TestModifiable a, x, b, y, c;
+    x.Expire();  // inserted unchecked
+    Dependencies list;
+    for (TestModifiable* m : {&a, &x, &b, &y, &c}) {
+        list.Insert(*m);
+    }
+    EXPECT_TRUE(list.Begin()[1].Expired());
+    y.Expire();
+    a.Expire();
+    list.Remove(a);  // still found by address
+    EXPECT_EQ(Entries(list), Expect({&x, &b, &y, &c}));
+    list.Squeze();
+    EXPECT_EQ(Entries(list), Expect({&b, &c}));
+
+    b.Expire();
+    c.Expire();
+    list.Squeze();
+    EXPECT_EQ(list.Begin(), nullptr);
+    EXPECT_EQ(list.End(), nullptr);
+}
 
 TEST(DependenciesTest, RemovingAMissingEntryIsReportedAndChangesNothing) {
     for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {

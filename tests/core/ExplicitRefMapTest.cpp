@@ -62,13 +62,9 @@ template struct graphtest::PrivateMember<RefFind, &ExplicitRefMap::Find>;
 template struct graphtest::PrivateMember<RefGetByName, &ExplicitRefMap::Get>;
 template struct graphtest::PrivateMember<RefGetByIndex, &ExplicitRefMap::Get>;
 
-// ---------------------------------------------------------------------------
-
 TEST(ExplicitRefMapTest, ReferencesAreFoundAtTheirRegistrationPositions) {
     ExplicitRefMap map;
-    EXPECT_EQ(map.Size(), 0u);
     EXPECT_EQ(Find(map, "parent"), -1);
-
     TestRef parent("parent"), children("children", true);
     Register(map, parent);
     Register(map, children);
@@ -79,77 +75,52 @@ TEST(ExplicitRefMapTest, ReferencesAreFoundAtTheirRegistrationPositions) {
     EXPECT_EQ(&Get(map, std::uint64_t{0}), &parent);
 }
 
-TEST(ExplicitRefMapTest, ADuplicateNameIsRefusedAndNothingIsAdded) {
+TEST(ExplicitRefMapTest, DuplicatesAndMissesByNameOrIndexAreRefused) {
+    std::uint64_t const wrapsToZero = std::uint64_t{1} << 32;  // would pass for 0 if cut to 32 bits
+    std::uint64_t const aboveIntMax = static_cast<std::uint64_t>(INT_MAX) + 1;
     for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
         TestRef first("parent"), second("parent");
-        ExplicitRefMap map;
+        ExplicitRefMap map, empty;
         Register(map, first);
         capture cap(policy);
         EXPECT_EQ(CheckFailure([&] { Register(map, second); }), kDuplicateText);
-        EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure), std::vector<std::string>{kDuplicateText});
         EXPECT_EQ(Refs(map), std::vector<IExplicitRef const*>{&first});
-    }
-}
-
-TEST(ExplicitRefMapTest, MissesByNameOrIndexFailTheirChecks) {
-    TestRef parent("parent");
-    ExplicitRefMap filled;
-    Register(filled, parent);
-    ExplicitRefMap empty;
-    std::uint64_t const wrapsToZero = std::uint64_t{1} << 32;
-    std::uint64_t const aboveIntMax = static_cast<std::uint64_t>(INT_MAX) + 1;
-    for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
-        capture cap(policy);
-        EXPECT_EQ(CheckFailure([&] { Get(filled, std::string("child")); }), kNameMissText);
+        EXPECT_EQ(CheckFailure([&] { Get(map, std::string("child")); }), kNameMissText);
         EXPECT_EQ(CheckFailure([&] { Get(empty, std::string("parent")); }), kNameMissText);
-        EXPECT_EQ(CheckFailure([&] { Get(filled, filled.Size()); }), kIndexMissText);
+        for (std::uint64_t index : {map.Size(), aboveIntMax, wrapsToZero}) {
+            EXPECT_EQ(CheckFailure([&] { Get(map, index); }), kIndexMissText) << index;
+        }
         EXPECT_EQ(CheckFailure([&] { Get(empty, std::uint64_t{0}); }), kIndexMissText);
-        EXPECT_EQ(CheckFailure([&] { Get(filled, aboveIntMax); }), kIndexMissText);
-        EXPECT_EQ(CheckFailure([&] { Get(filled, wrapsToZero); }), kIndexMissText);
         EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure),
-                  (std::vector<std::string>{kNameMissText, kNameMissText, kIndexMissText, kIndexMissText,
-                                            kIndexMissText, kIndexMissText}));
+                  (std::vector<std::string>{kDuplicateText, kNameMissText, kNameMissText, kIndexMissText,
+                                            kIndexMissText, kIndexMissText, kIndexMissText}));
     }
 }
 
-// ---------------------------------------------------------------------------
-// Copies
-
-TEST(ExplicitRefMapTest, ACopySharesTheReferencesButNotTheStorage) {
-    TestRef parent("parent"), children("children", true), extra("extra");
-    ExplicitRefMap source;
-    Register(source, parent);
-    Register(source, children);
-
-    ExplicitRefMap copy(source);
-    EXPECT_EQ(Refs(copy), (std::vector<IExplicitRef const*>{&parent, &children}));
-    Register(copy, extra);
-    EXPECT_EQ(copy.Size(), 3u);
-    EXPECT_EQ(Refs(source), (std::vector<IExplicitRef const*>{&parent, &children}));
-
-    ExplicitRefMap const empty;
-    ExplicitRefMap const emptyCopy(empty);
-    EXPECT_EQ(emptyCopy.Size(), 0u);
-}
-
-TEST(ExplicitRefMapTest, AssignmentReplacesTheEntriesAndSelfAssignmentKeepsThem) {
-    TestRef a("a"), b("b"), c("c");
-    ExplicitRefMap target;
-    Register(target, a);
+TEST(ExplicitRefMapTest, CopiesAndAssignmentShareTheReferencesButNotTheStorage) {
+    TestRef a("a"), b("b"), c("c"), extra("extra");
     ExplicitRefMap source;
     Register(source, b);
     Register(source, c);
+    using Expected = std::vector<IExplicitRef const*>;
 
-    ExplicitRefMap& result = (target = source);
-    EXPECT_EQ(&result, &target);
-    EXPECT_EQ(Refs(target), (std::vector<IExplicitRef const*>{&b, &c}));
+    ExplicitRefMap copy(source);
+    EXPECT_EQ(Refs(copy), (Expected{&b, &c}));
+    Register(copy, extra);
+    EXPECT_EQ(copy.Size(), 3u);
+    EXPECT_EQ(Refs(source), (Expected{&b, &c}));
+    ExplicitRefMap const none;
+    EXPECT_EQ(ExplicitRefMap(none).Size(), 0u);
+
+    ExplicitRefMap target;
+    Register(target, a);
+    EXPECT_EQ(&(target = source), &target);
+    EXPECT_EQ(Refs(target), (Expected{&b, &c}));
     EXPECT_EQ(Find(target, "a"), -1);
-
     ExplicitRefMap const& alias = target;
     target = alias;
-    EXPECT_EQ(Refs(target), (std::vector<IExplicitRef const*>{&b, &c}));
-
+    EXPECT_EQ(Refs(target), (Expected{&b, &c}));
     target = ExplicitRefMap();
     EXPECT_EQ(target.Size(), 0u);
-    EXPECT_EQ(Refs(source), (std::vector<IExplicitRef const*>{&b, &c}));
+    EXPECT_EQ(Refs(source), (Expected{&b, &c}));
 }

@@ -34,10 +34,10 @@ private:
     TestRef _children;
 };
 
-// The node line of a node whose class name is short enough to be shown whole.
-std::string Line(Ptr<Node> const& p_node) {
-    return "id(" + std::to_string(UniqueIdOf(p_node)) + ") name() type.id(" + std::to_string(TypeIdOf(p_node)) +
-           ") type(" + typeid(*p_node).name() + ") ";
+// The node line; the class name is shown whole unless `p_type` says otherwise.
+std::string Line(Ptr<Node> const& p_node, std::string const& p_name = "", std::string p_type = "") {
+    return "id(" + std::to_string(UniqueIdOf(p_node)) + ") name(" + p_name + ") type.id(" +
+           std::to_string(TypeIdOf(p_node)) + ") type(" + (p_type.empty() ? typeid(*p_node).name() : p_type) + ") ";
 }
 
 std::string DumpOf(Node const& p_node, int p_verbosity, std::size_t p_indent) {
@@ -54,32 +54,47 @@ char const* const kNoObjectText =
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Rule and node line
-
-TEST(NodeDumpTest, TheHeaderIsARuleAndTheNodeLine) {
+TEST(NodeDumpTest, EachVerbosityAddsASection) {
     auto node = Node::Create<Dumped>();
-    TestModifiable dependent;
-    node->Deps().Insert(dependent);
-    EXPECT_EQ(DumpOf(*node, DumpHeader, 0), kRule + "\n+ " + Line(node) + "\n");
-    EXPECT_EQ(DumpOf(*node, -1, 0), DumpOf(*node, DumpHeader, 0));
-    node->Deps().Remove(dependent);
+    auto first = Node::Create<Plain>();
+    TestModifiable notANode;
+    node->Deps().Insert(*first);
+    {
+        auto gone = Node::Create<Plain>();
+        node->Deps().Insert(*gone);
+    }
+    node->Deps().Insert(notANode);
+    std::string const head = kRule + "\n+ " + Line(node) + "\n";
+    EXPECT_EQ(DumpOf(*node, DumpHeader, 0), head);
+    EXPECT_EQ(DumpOf(*node, -1, 0), head);
+    EXPECT_EQ(DumpOf(*node, DumpRefs, 0),
+              head + "\tref     : parent\n\t[parent v1]\n\tref-list: children\n\t[children v1]\n");
+    EXPECT_EQ(DumpOf(*node, DumpProperties, 0),
+              head + "\twidth = 10\n\tcount = <0>\n\tref     : parent\n\t[parent v2]\n\tref-list: children\n" +
+                  "\t[children v2]\n");
+    // Dependents are numbered, expired ones included.
+    EXPECT_EQ(DumpOf(*node, DumpDependents, 0),
+              head + "\twidth = 10\n\tcount = <0>\n\tref     : parent\n\t[parent v3]\n\tref-list: children\n" +
+                  "\t[children v3]\n\tdependents: \n\t    [0] " + Line(first) + "\n\t    [1] ** expired **\n" +
+                  "\t    [2] ## unknown (property?) ##\n");
+    EXPECT_EQ(node->Deps().Size(), 3u);  // the dump only reads
+    node->Deps().Remove(notANode);
 }
 
-TEST(NodeDumpTest, TheIndentPrefixesEveryLineAndShortensTheRule) {
+TEST(NodeDumpTest, TheIndentPrefixesEveryLineAndShortensTheRuleToNothingFrom80) {
     auto node = Node::Create<Dumped>();
     EXPECT_EQ(DumpOf(*node, DumpProperties, 2), "\t\t" + std::string(78, '-') + "\n\t\t+ " + Line(node) +
                                                     "\n\t\t\twidth = 10\n\t\t\tcount = <0>\n\t\t\tref     : parent\n"
                                                     "\t\t\t[parent v2]\n\t\t\tref-list: children\n"
                                                     "\t\t\t[children v2]\n");
-}
-
-TEST(NodeDumpTest, FromIndent80OnTheRuleIsEmpty) {
-    auto node = Node::Create<Plain>();
-    EXPECT_EQ(DumpOf(*node, DumpHeader, 80),
-              std::string(80, '\t') + "\n" + std::string(80, '\t') + "+ " + Line(node) + "\n");
-    EXPECT_EQ(DumpOf(*node, DumpHeader, 81),
-              std::string(81, '\t') + "\n" + std::string(81, '\t') + "+ " + Line(node) + "\n");
+    auto plain = Node::Create<Plain>();
+    for (std::size_t indent : {80u, 81u}) {
+        std::string const tabs(indent, '\t');
+        EXPECT_EQ(DumpOf(*plain, DumpHeader, indent), tabs + "\n" + tabs + "+ " + Line(plain) + "\n");
+    }
+    // Without dependents there is no dependents line.
+    EXPECT_EQ(DumpOf(*plain, DumpDependents, 0), kRule + "\n+ " + Line(plain) + "\n");
+    EXPECT_EQ(DumpOf(*plain, 7, 0), kRule + "\n+ " + Line(plain) + "\n");
 }
 
 TEST(NodeDumpTest, TheNodeLineShowsIdNameTypeIdAndAShortenedClassName) {
@@ -92,56 +107,11 @@ TEST(NodeDumpTest, TheNodeLineShowsIdNameTypeIdAndAShortenedClassName) {
     byPointer << plain;
     exactLine << *exact;
     longerLine << *longer;
-
-    std::string const plainLine = "id(" + std::to_string(UniqueIdOf(plain)) + ") name(flow) type.id(" +
-                                  std::to_string(TypeIdOf(plain)) + ") type(" + typeid(Plain).name() + ") ";
-    EXPECT_EQ(byReference.str(), plainLine);
-    EXPECT_EQ(byPointer.str(), plainLine);
+    EXPECT_EQ(byReference.str(), Line(plain, "flow"));
+    EXPECT_EQ(byPointer.str(), Line(plain, "flow"));
     // Up to 25 characters the class name is shown whole, beyond only its last 25.
-    EXPECT_EQ(exactLine.str(), "id(" + std::to_string(UniqueIdOf(exact)) + ") name() type.id(" +
-                                   std::to_string(TypeIdOf(exact)) + ") type(N12_GLOBAL__N_18Exactly8E) ");
-    EXPECT_EQ(longerLine.str(), "id(" + std::to_string(UniqueIdOf(longer)) + ") name() type.id(" +
-                                    std::to_string(TypeIdOf(longer)) + ") type(...12_GLOBAL__N_19NineCharsE) ");
-}
-
-// ---------------------------------------------------------------------------
-// Sections by verbosity
-
-TEST(NodeDumpTest, ReferencesComeAtVerbosityOneAndPropertiesBeforeThemAtTwo) {
-    auto node = Node::Create<Dumped>();
-    std::string const head = kRule + "\n+ " + Line(node) + "\n";
-    EXPECT_EQ(DumpOf(*node, DumpRefs, 0),
-              head + "\tref     : parent\n\t[parent v1]\n\tref-list: children\n\t[children v1]\n");
-    EXPECT_EQ(DumpOf(*node, DumpProperties, 0),
-              head + "\twidth = 10\n\tcount = <0>\n" +
-                  "\tref     : parent\n\t[parent v2]\n\tref-list: children\n\t[children v2]\n");
-}
-
-TEST(NodeDumpTest, WithoutDependentsThereIsNoDependentsLine) {
-    auto node = Node::Create<Plain>();
-    std::string const expected = kRule + "\n+ " + Line(node) + "\n";
-    EXPECT_EQ(DumpOf(*node, DumpDependents, 0), expected);
-    EXPECT_EQ(DumpOf(*node, 7, 0), expected);
-}
-
-TEST(NodeDumpTest, DependentsAreNumberedIncludingExpiredOnes) {
-    auto node = Node::Create<Dumped>();
-    auto first = Node::Create<Plain>();
-    TestModifiable notANode;
-    node->Deps().Insert(*first);
-    {
-        auto gone = Node::Create<Plain>();
-        node->Deps().Insert(*gone);
-    }
-    node->Deps().Insert(notANode);
-    EXPECT_EQ(DumpOf(*node, DumpDependents, 0),
-              kRule + "\n+ " + Line(node) + "\n\twidth = 10\n\tcount = <0>\n" +
-                  "\tref     : parent\n\t[parent v3]\n\tref-list: children\n\t[children v3]\n" +
-                  "\tdependents: \n\t    [0] " + Line(first) + "\n\t    [1] ** expired **\n" +
-                  "\t    [2] ## unknown (property?) ##\n");
-    // The dump only reads: the expired entry is still there.
-    EXPECT_EQ(node->Deps().Size(), 3u);
-    node->Deps().Remove(notANode);
+    EXPECT_EQ(exactLine.str(), Line(exact, "", "N12_GLOBAL__N_18Exactly8E"));
+    EXPECT_EQ(longerLine.str(), Line(longer, "", "...12_GLOBAL__N_19NineCharsE"));
 }
 
 TEST(NodeDumpTest, ALiveDependentWithoutObjectIsReported) {
@@ -165,8 +135,6 @@ TEST(NodeDumpTest, ALiveDependentWithoutObjectIsReported) {
     node->Deps().Remove(nameless);
 }
 
-// ---------------------------------------------------------------------------
-
 TEST(NodeDumpTest, DumpDebugSendsTheSameLinesToADebugStream) {
     auto node = Node::Create<Dumped>();
     auto dependent = Node::Create<Plain>();
@@ -178,12 +146,10 @@ TEST(NodeDumpTest, DumpDebugSendsTheSameLinesToADebugStream) {
         expected.push_back(line);
     }
     ASSERT_EQ(expected.size(), 10u);
-
     capture cap;
     node->DumpDebug(Qel::Chart::Utility::GetLogger().dout("DumpTest"), DumpDependents, 1);
-    auto const records = qeltest::OfKind(cap, reportkind::dout);
     std::vector<std::string> received;
-    for (auto const& r : records) {
+    for (auto const& r : qeltest::OfKind(cap, reportkind::dout)) {
         EXPECT_EQ(r.category, "DumpTest");
         received.push_back(r.text);
     }

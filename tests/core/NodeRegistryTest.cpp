@@ -14,8 +14,7 @@ using namespace graphtest;
 
 namespace {
 
-// Each class here is created by one test only, so that the test sees its
-// first registration.
+// Each class is created by one test only, which sees its first registration.
 class RegisteredFirst : public Node {};
 class RegisteredSecond : public Node {};
 
@@ -45,8 +44,7 @@ public:
     static inline bool spawn = false;
 };
 
-// Asks for a clone of itself from its constructor, before the creation step
-// has recorded its type id.
+// Asks for a clone of itself before the creation step has recorded its type id.
 class ClonesTooEarly : public Node {
 public:
     ClonesTooEarly() {
@@ -76,8 +74,6 @@ char const* const kNoFactoryText =
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-
 TEST(NodeRegistryTest, ClassesGetConsecutiveIdsAndAreTracedOnce) {
     capture cap;
     auto first = Node::Create<RegisteredFirst>();
@@ -100,12 +96,9 @@ TEST(NodeRegistryTest, CreateTypeOfMakesAFreshNodeOfTheSameClass) {
     EXPECT_NE(clone.Get(), original.Get());
     EXPECT_TRUE(clone->Type() == original->Type());
     EXPECT_EQ(clone->Type().Get(), typeid(Cloned));
-    EXPECT_NE(UniqueIdOf(clone), UniqueIdOf(original));
     EXPECT_EQ(TypeIdOf(clone), TypeIdOf(original));
-    // Nothing is copied: the clone has its own default state.
-    EXPECT_EQ(clone->Time(), TimeStamp());
+    EXPECT_EQ(clone->Time(), TimeStamp());  // nothing is copied
     EXPECT_TRUE(clone->Deps().Empty());
-    EXPECT_EQ(DynamicPtrCast<Cloned>(clone).Get(), clone.Get());
     EXPECT_THROW(Node::CreateTypeOf(Ptr<Node>()), NullPtrException);
 }
 
@@ -119,9 +112,7 @@ TEST(NodeRegistryTest, AClassWithoutDefaultConstructorCannotBeCloned) {
         EXPECT_STREQ(e.what(), "call to empty boost::function");
     }
     EXPECT_EQ(Node::_debugNodeCount.load(), nodes);
-    // The registry lock was released on the way out.
-    auto other = Node::Create<Cloned>();
-    EXPECT_NO_THROW(Node::CreateTypeOf(other));
+    EXPECT_NO_THROW(Node::CreateTypeOf(Node::Create<Cloned>()));  // the registry lock was released
 }
 
 TEST(NodeRegistryTest, AFactoryThatRegistersAClassFailsToLockTheRegistry) {
@@ -135,23 +126,19 @@ TEST(NodeRegistryTest, AFactoryThatRegistersAClassFailsToLockTheRegistry) {
         Node::CreateTypeOf(spawner);
         ADD_FAILURE() << "the registry was locked twice by one thread";
     } catch (qelthreads::mutex_base<1>::bad_mutex const& e) {
-        std::string const text = e.what();
-        std::string const ending = " : failed to lock";
-        ASSERT_GE(text.size(), ending.size());
-        EXPECT_EQ(text.substr(text.size() - ending.size()), ending);
+        std::string const text = e.what(), ending = " : failed to lock";
+        EXPECT_TRUE(text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending) << text;
     }
     EXPECT_EQ(Node::_debugNodeCount.load(), nodes);
     EXPECT_EQ(qeldebug::allocationtracker::blocks_in_use(), blocks);
 
-    // Outside a factory the new class registers normally, and cloning works
-    // again with the registry lock free.
+    // Outside a factory the class registers normally, and the lock is free again.
     capture cap;
     auto direct = Node::Create<Spawner>();
     std::vector<std::string> const traces = TypeTraces(cap);
     ASSERT_EQ(traces.size(), 1u);
     EXPECT_NE(traces[0].find(std::string(") name(") + typeid(Spawned).name() + ")"), std::string::npos);
-    Ptr<Node> const clone = Node::CreateTypeOf(spawner);
-    EXPECT_EQ(clone->Type().Get(), typeid(Spawner));
+    EXPECT_EQ(Node::CreateTypeOf(spawner)->Type().Get(), typeid(Spawner));
     Spawner::spawn = false;
 }
 

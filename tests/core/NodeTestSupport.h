@@ -24,13 +24,8 @@ using qeldebug::capture;
 using qeldebug::failpolicy;
 using qeldebug::reportkind;
 
-// ---------------------------------------------------------------------------
-// Private members. The table lookups are open only to the library's friends.
-// An explicit instantiation may name private members (access checking does
-// not apply to it), so instantiating `PrivateMember` with a member stores a
-// pointer to it in the tag, where tests read it. Each instantiation is
-// written once, in the test file that owns the tag.
-
+// An explicit instantiation may name private members, so instantiating this
+// with a member stores a pointer to it in the tag, where tests read it.
 template <class Tag, typename Tag::Type Member>
 struct PrivateMember {
     static inline bool const stored = (Tag::pointer = Member, true);
@@ -39,20 +34,17 @@ struct PrivateMember {
 inline int UniqueIdOf(Ptr<Node> const& p_node) { return NodeAccess(p_node).UniqueId(); }
 inline unsigned short TypeIdOf(Ptr<Node> const& p_node) { return NodeAccess(p_node).TypeId(); }
 
-// ---------------------------------------------------------------------------
-
-/// One `TouchThis` call as a `RecordingNode` received it.
+/// One `TouchThis` call as a `RecordingNode` received it; "-" for an empty or expired originator.
 struct TouchRecord {
-    std::string receiver;  ///< the receiver's label
+    std::string receiver;
     IModifiable::ModifiableType type;
     IModifiable::Change change;
     IModifiable::Relationship relationship;
-    std::string originator;  ///< the originator's label; "-" when empty or expired
+    std::string originator;
     std::string name;
 };
 using TouchLog = std::vector<TouchRecord>;
 
-/// The receivers of a log, in order.
 inline std::vector<std::string> Receivers(TouchLog const& p_log) {
     std::vector<std::string> result;
     for (TouchRecord const& r : p_log) {
@@ -61,12 +53,10 @@ inline std::vector<std::string> Receivers(TouchLog const& p_log) {
     return result;
 }
 
-/// A node that records every `TouchThis` it receives, optionally runs a hook
-/// first, and reports its label as its `Name()`.
+/// A node that logs every `TouchThis`, named by its label; a hook runs first
+/// and returning false skips the node's own handling (the hook may have ended it).
 class RecordingNode : public Node {
 public:
-    /// Runs before the node's own handling; returning false skips it (the
-    /// hook may have ended the node, whose members must then stay untouched).
     using Hook = std::function<bool(RecordingNode&, IModifiable::Relationship, IModifiable::Change)>;
 
     RecordingNode() = default;
@@ -76,7 +66,6 @@ public:
     void SetHook(Hook p_hook) { _hook = std::move(p_hook); }
     unsigned Stamp() const { return Time().Counter(); }
 
-    /// The protected `TouchThis`, as properties and the library call it.
     void CallTouchThis(IModifiable::ModifiableType p_type, IModifiable::Change p_change,
                        IModifiable::Relationship p_relationship, WeakPtr<Node> const& p_originator,
                        std::string const& p_name) {
@@ -105,8 +94,8 @@ private:
     Hook _hook;
 };
 
-/// A modifiable that is no dependency tracker. Its identity lives until
-/// `Expire()`; with `p_nullAddress` its identifier names no object at all.
+/// A modifiable that is no dependency tracker, alive until `Expire()`; with
+/// `p_nullAddress` its identifier names no object.
 class TestModifiable : public IModifiable {
 public:
     explicit TestModifiable(bool p_nullAddress = false)
@@ -193,9 +182,7 @@ std::string CheckFailure(F&& p_action) {
     return "<returned>";
 }
 
-/// Calls of the global operator new seen by `p_counter`, counted from the
-/// sizes it recorded: its `Allocations()` also counts the reserve that the
-/// counter makes for those sizes in its own constructor.
+/// Calls of operator new seen by `p_counter` (its `Allocations()` also counts its own reserve).
 inline std::size_t NewCalls(qeltest::AllocationCounter const& p_counter) { return p_counter.Sizes().size(); }
 
 /// The addresses named by a list's entries, in order.
