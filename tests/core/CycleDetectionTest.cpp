@@ -20,6 +20,22 @@ void Link(Ptr<Tracker> const& p_from, Ptr<Tracker> const& p_to) { p_from->Deps()
 
 bool CycleFrom(Ptr<Tracker> const& p_start) { return Dependencies::HasCyclicDependency(p_start->Id()); }
 
+using IdSearch = DepthFirstSearch<IModifiable::Identifier, IModifiable::Identifier*>;
+
+// Both refusals name the constructor.
+std::string const kConstructor =
+    "__cdecl Qel::Chart::Core::DepthFirstSearch<class Qel::Chart::Core::IModifiable::Identifier,"
+    "class Qel::Chart::Core::IModifiable::Identifier *>::DepthFirstSearch(const class boost::function<bool "
+    "__cdecl(class Qel::Chart::Core::IModifiable::Identifier &,"
+    "class boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier * const &,"
+    "class Qel::Chart::Core::IModifiable::Identifier * const &)> const &)>,"
+    "const class boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier &)>)";
+std::string const kEmptyPerNodeText = "\"_perNodeOp\" - " + kConstructor;
+std::string const kEmptyCycleText = "\"_cycleDetectOp\" - " + kConstructor;
+
+bool Descend(IModifiable::Identifier&, IdSearch::ChildrenOp const&) { return true; }
+void Ignore(IModifiable::Identifier&) {}
+
 }  // namespace
 
 TEST(CycleDetectionTest, NoCycleWithoutAPathBackToAList) {
@@ -67,32 +83,6 @@ TEST(CycleDetectionTest, CyclesAreFoundFromEveryMemberAndFromAbove) {
     Link(d, b);  // c -> d -> b -> a -> b, below c
     EXPECT_TRUE(CycleFrom(c));
 }
-
-// ---------------------------------------------------------------------------
-// The generic search
-
-namespace {
-
-using IdSearch = DepthFirstSearch<IModifiable::Identifier, IModifiable::Identifier*>;
-
-char const* const kEmptyPerNodeText =
-    "\"_perNodeOp\" - __cdecl Qel::Chart::Core::DepthFirstSearch<class Qel::Chart::Core::IModifiable::Identifier,"
-    "class Qel::Chart::Core::IModifiable::Identifier *>::DepthFirstSearch(const class boost::function<bool "
-    "__cdecl(class Qel::Chart::Core::IModifiable::Identifier &,class boost::function<void __cdecl(class "
-    "Qel::Chart::Core::IModifiable::Identifier * const &,class Qel::Chart::Core::IModifiable::Identifier * const "
-    "&)> const &)>,const class boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier &)>)";
-char const* const kEmptyCycleText =
-    "\"_cycleDetectOp\" - __cdecl Qel::Chart::Core::DepthFirstSearch<class "
-    "Qel::Chart::Core::IModifiable::Identifier,class Qel::Chart::Core::IModifiable::Identifier "
-    "*>::DepthFirstSearch(const class boost::function<bool __cdecl(class Qel::Chart::Core::IModifiable::Identifier "
-    "&,class boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier * const &,class "
-    "Qel::Chart::Core::IModifiable::Identifier * const &)> const &)>,const class boost::function<void "
-    "__cdecl(class Qel::Chart::Core::IModifiable::Identifier &)>)";
-
-bool Descend(IModifiable::Identifier&, IdSearch::ChildrenOp const&) { return true; }
-void Ignore(IModifiable::Identifier&) {}
-
-}  // namespace
 
 TEST(DepthFirstSearchTest, EmptyOperationsAreRefusedAtConstruction) {
     for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {

@@ -11,22 +11,10 @@ using namespace graphtest;
 
 namespace {
 
-struct RefRegister {
-    using Type = void (ExplicitRefMap::*)(IExplicitRef&);
-    static inline Type pointer = nullptr;
-};
-struct RefFind {
-    using Type = int (ExplicitRefMap::*)(std::string const&) const;
-    static inline Type pointer = nullptr;
-};
-struct RefGetByName {
-    using Type = IExplicitRef& (ExplicitRefMap::*)(std::string const&) const;
-    static inline Type pointer = nullptr;
-};
-struct RefGetByIndex {
-    using Type = IExplicitRef& (ExplicitRefMap::*)(std::uint64_t) const;
-    static inline Type pointer = nullptr;
-};
+using RefRegister = MemberTag<void (ExplicitRefMap::*)(IExplicitRef&)>;
+using RefFind = MemberTag<int (ExplicitRefMap::*)(std::string const&) const>;
+using RefGetByName = MemberTag<IExplicitRef& (ExplicitRefMap::*)(std::string const&) const>;
+using RefGetByIndex = MemberTag<IExplicitRef& (ExplicitRefMap::*)(std::uint64_t) const>;
 
 void Register(ExplicitRefMap& p_map, IExplicitRef& p_ref) { (p_map.*RefRegister::pointer)(p_ref); }
 int Find(ExplicitRefMap const& p_map, std::string const& p_name) { return (p_map.*RefFind::pointer)(p_name); }

@@ -86,12 +86,11 @@ TEST(NodeRegistryTest, ClassesGetConsecutiveIdsAndAreTracedOnce) {
               (std::vector<std::string>{Trace(id, typeid(RegisteredFirst)), Trace(id + 1, typeid(RegisteredSecond))}));
 }
 
-TEST(NodeRegistryTest, CreateTypeOfMakesAFreshNodeOfTheSameClass) {
+TEST(NodeRegistryTest, CreateTypeOfMakesAFreshNodeOfTheSameClassOrThrows) {
     auto original = Node::Create<Cloned>();
     auto dependent = Node::Create<RecordingNode>();
     original->Deps().Insert(*dependent);
     original->Touch();
-
     Ptr<Node> const clone = Node::CreateTypeOf(original);
     EXPECT_NE(clone.Get(), original.Get());
     EXPECT_TRUE(clone->Type() == original->Type());
@@ -100,9 +99,8 @@ TEST(NodeRegistryTest, CreateTypeOfMakesAFreshNodeOfTheSameClass) {
     EXPECT_EQ(clone->Time(), TimeStamp());  // nothing is copied
     EXPECT_TRUE(clone->Deps().Empty());
     EXPECT_THROW(Node::CreateTypeOf(Ptr<Node>()), NullPtrException);
-}
 
-TEST(NodeRegistryTest, AClassWithoutDefaultConstructorCannotBeCloned) {
+    // A class without default constructor has an empty factory.
     auto node = Node::Create<NeedsArgument>(7);
     int const nodes = Node::_debugNodeCount.load();
     try {
@@ -112,7 +110,7 @@ TEST(NodeRegistryTest, AClassWithoutDefaultConstructorCannotBeCloned) {
         EXPECT_STREQ(e.what(), "call to empty boost::function");
     }
     EXPECT_EQ(Node::_debugNodeCount.load(), nodes);
-    EXPECT_NO_THROW(Node::CreateTypeOf(Node::Create<Cloned>()));  // the registry lock was released
+    EXPECT_NO_THROW(Node::CreateTypeOf(original));  // the registry lock was released
 }
 
 TEST(NodeRegistryTest, AFactoryThatRegistersAClassFailsToLockTheRegistry) {

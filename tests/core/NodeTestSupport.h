@@ -30,6 +30,12 @@ template <class Tag, typename Tag::Type Member>
 struct PrivateMember {
     static inline bool const stored = (Tag::pointer = Member, true);
 };
+/// A tag for `PrivateMember`, holding a member pointer of type `T`.
+template <class T>
+struct MemberTag {
+    using Type = T;
+    static inline Type pointer = nullptr;
+};
 
 inline int UniqueIdOf(Ptr<Node> const& p_node) { return NodeAccess(p_node).UniqueId(); }
 inline unsigned short TypeIdOf(Ptr<Node> const& p_node) { return NodeAccess(p_node).TypeId(); }
@@ -45,13 +51,16 @@ struct TouchRecord {
 };
 using TouchLog = std::vector<TouchRecord>;
 
-inline std::vector<std::string> Receivers(TouchLog const& p_log) {
-    std::vector<std::string> result;
+/// One field of every record, in order.
+template <class T>
+std::vector<T> Column(TouchLog const& p_log, T TouchRecord::*p_field) {
+    std::vector<T> result;
     for (TouchRecord const& r : p_log) {
-        result.push_back(r.receiver);
+        result.push_back(r.*p_field);
     }
     return result;
 }
+inline std::vector<std::string> Receivers(TouchLog const& p_log) { return Column(p_log, &TouchRecord::receiver); }
 
 /// A node that logs every `TouchThis`, named by its label; a hook runs first
 /// and returning false skips the node's own handling (the hook may have ended it).

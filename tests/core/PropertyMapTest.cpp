@@ -11,22 +11,10 @@ using namespace graphtest;
 
 namespace {
 
-struct MapCreate {
-    using Type = void (PropertyMap::*)(IProperty&);
-    static inline Type pointer = nullptr;
-};
-struct MapFind {
-    using Type = int (PropertyMap::*)(std::string const&) const;
-    static inline Type pointer = nullptr;
-};
-struct MapGetByName {
-    using Type = IProperty& (PropertyMap::*)(std::string const&) const;
-    static inline Type pointer = nullptr;
-};
-struct MapGetByIndex {
-    using Type = IProperty& (PropertyMap::*)(std::uint64_t) const;
-    static inline Type pointer = nullptr;
-};
+using MapCreate = MemberTag<void (PropertyMap::*)(IProperty&)>;
+using MapFind = MemberTag<int (PropertyMap::*)(std::string const&) const>;
+using MapGetByName = MemberTag<IProperty& (PropertyMap::*)(std::string const&) const>;
+using MapGetByIndex = MemberTag<IProperty& (PropertyMap::*)(std::uint64_t) const>;
 
 void Create(PropertyMap& p_map, IProperty& p_property) { (p_map.*MapCreate::pointer)(p_property); }
 int Find(PropertyMap const& p_map, std::string const& p_name) { return (p_map.*MapFind::pointer)(p_name); }
