@@ -1,40 +1,20 @@
 #include "ModificationWatcher.h"
 
 #include "Property.h"
-#include "TestSupport.h"
 #include "WatchTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <iterator>
-#include <string>
-#include <vector>
 
 using namespace Qel::Chart::Core;
-using qelwatchtest::Link;
-using qelwatchtest::PlainNode;
+using namespace qelwatchtest;
 
 namespace {
-
-char const* const kExpiredText =
-    "\"!p_id.Expired() && \"Cannot pass an expired pointer\"\" - __cdecl "
-    "Qel::Chart::Core::ModifiablePtr::ModifiablePtr(class Qel::Chart::Core::IModifiable::Identifier)";
 
 class SizedNode : public Node {
 public:
     SizedNode() : _width(*this, "width", 1), _height(*this, "height", 1) {}
     Property<int> _width;
     Property<int> _height;
-};
-
-// A modifiable whose identity has expired, like an object whose node is gone.
-class OrphanModifiable : public Modifiable<1> {
-public:
-    void TouchThis(ModifiableType, Change, Relationship, WeakPtr<Node> const&, std::string const&,
-                   boost::any const&) override {}
-    Identifier Id() const override { return Identifier(const_cast<OrphanModifiable*>(this), {}); }
-    TimeStamp const Time() const override { return TimeStamp(); }
-    std::string const Name() const override { return "orphan"; }
 };
 
 std::ptrdiff_t Count(ModificationWatcherList const& p_list) { return std::distance(p_list.Begin(), p_list.End()); }
@@ -46,12 +26,15 @@ TEST(ModificationWatcherTest, CleanUntilTheSubjectOrTheWatcherIsTouched) {
     none.Reset();
     EXPECT_TRUE(none.Empty() && none.Modified() && none.ModifiedOrEmpty()) << "a default watcher, even reset";
 
-    Ptr<PlainNode> node = Node::Create<PlainNode>();
+    Ptr<SizedNode> node = Node::Create<SizedNode>();
     node->Touch();  // away from (0, touched), which a forced stamp would match
     ModificationWatcher byPtr{Ptr<IModifiable>(node)}, byRef{static_cast<IModifiable const&>(*node)};
     EXPECT_FALSE(byPtr.Empty() || byPtr.Modified() || byRef.ModifiedOrEmpty());
+    byPtr.Watch(node);
+    EXPECT_FALSE(byPtr.Modified()) << "Watch of the same subject keeps a clean watcher clean";
     node->Touch();
-    EXPECT_TRUE(byPtr.Modified());
+    byPtr.Watch(*node);
+    EXPECT_TRUE(byPtr.Modified()) << "and a modified one modified";
     EXPECT_TRUE(byRef.ModifiedOrEmpty());
     byPtr.Reset();
     EXPECT_FALSE(byPtr.Modified());
@@ -60,44 +43,29 @@ TEST(ModificationWatcherTest, CleanUntilTheSubjectOrTheWatcherIsTouched) {
     EXPECT_TRUE(byPtr.Modified());
     byPtr.Reset();
     EXPECT_FALSE(byPtr.Modified());
-}
 
-TEST(ModificationWatcherTest, WatchOfTheSameSubjectKeepsTheStateAnotherStartsModified) {
-    Ptr<SizedNode> node = Node::Create<SizedNode>();
-    ModificationWatcher watcher{*node};
-    watcher.Watch(node);
-    EXPECT_FALSE(watcher.Modified()) << "a clean watcher stays clean";
-    node->Touch();
-    watcher.Watch(*node);
-    EXPECT_TRUE(watcher.Modified()) << "a modified one stays modified";
-
-    watcher.Reset();
-    watcher.Watch(node->_width);  // a property is a subject of its own
-    EXPECT_TRUE(watcher.Modified()) << "although the property was never touched";
-    watcher.Reset();
-    EXPECT_FALSE(watcher.Modified());
-
-    ModificationWatcher empty;
-    empty.Watch(*node);
-    EXPECT_FALSE(empty.Empty());
-    EXPECT_TRUE(empty.Modified());
+    byPtr.Watch(node->_width);  // a property is a subject of its own
+    EXPECT_TRUE(byPtr.Modified()) << "another subject starts modified, although never touched";
+    byPtr.Reset();
+    EXPECT_FALSE(byPtr.Modified());
+    none.Watch(*node);
+    EXPECT_TRUE(!none.Empty() && none.Modified());
 }
 
 TEST(ModificationWatcherTest, TheStampCounterWrapsAfter16384Touches) {
     Ptr<PlainNode> node = Node::Create<PlainNode>();
-    node->Touch();
+    auto touch = [&node](int p_times) {
+        for (int i = 0; i < p_times; ++i) {
+            node->Touch();
+        }
+    };
+    touch(1);
     ModificationWatcher watcher{*node};
-    for (int i = 0; i < 16383; ++i) {
-        node->Touch();
-    }
+    touch(16383);
     EXPECT_TRUE(watcher.Modified());
-    node->Touch();
+    touch(1);
     EXPECT_FALSE(watcher.Modified()) << "16,384 touches look like none";
-
-    // A subject at (0, touched) matches a forced stamp.
-    for (int i = 0; i < 16383; ++i) {
-        node->Touch();
-    }
+    touch(16383);  // to (0, touched), which a forced stamp matches
     TimeStamp forced;
     forced.ForceTouch();
     ASSERT_EQ(node->Time(), forced);
@@ -109,8 +77,7 @@ TEST(ModificationWatcherTest, TheStampCounterWrapsAfter16384Touches) {
 TEST(ModificationWatcherTest, DestroyedSubjectLeavesTheWatcherEmptyAndModified) {
     Ptr<SizedNode> node = Node::Create<SizedNode>();
     WeakPtr<SizedNode> weak(node);
-    ModificationWatcher onNode{*node};
-    ModificationWatcher onProperty{node->_width};
+    ModificationWatcher onNode{*node}, onProperty{node->_width};
     node = Ptr<SizedNode>();
     EXPECT_TRUE(weak.Expired()) << "watchers keep nothing alive";
     for (ModificationWatcher* w : {&onNode, &onProperty}) {
@@ -126,9 +93,7 @@ TEST(ModificationWatcherTest, DestroyedSubjectLeavesTheWatcherEmptyAndModified) 
 
 TEST(ModificationWatcherTest, NoticesChangesOfEverythingTheNodeDependsOn) {
     Ptr<SizedNode> a = Node::Create<SizedNode>();
-    Ptr<PlainNode> b = Node::Create<PlainNode>();
-    Ptr<PlainNode> c = Node::Create<PlainNode>();
-    Ptr<PlainNode> unrelated = Node::Create<PlainNode>();
+    Ptr<PlainNode> b = Node::Create<PlainNode>(), c = Node::Create<PlainNode>(), unrelated = Node::Create<PlainNode>();
     Link(*a, *b);  // b depends on a
     Link(*b, *c);  // c depends on b
     ModificationWatcher onA{*a}, onB{*b}, onC{*c}, onUnrelated{*unrelated}, onWidth{a->_width};
@@ -142,7 +107,7 @@ TEST(ModificationWatcherTest, NoticesChangesOfEverythingTheNodeDependsOn) {
     onC.Reset();
     a->_height.Set(7);
     EXPECT_TRUE(onC.Modified()) << "a property change of a reaches c";
-    EXPECT_FALSE(onWidth.Modified());
+    EXPECT_FALSE(onWidth.Modified()) << "nor is another property's change";
     a->_width.Set(1);  // the same value still counts
     EXPECT_TRUE(onWidth.Modified());
 
@@ -162,19 +127,15 @@ TEST(ModificationWatcherTest, AnExpiredSubjectIsRefused) {
         EXPECT_THROW(watcher.Watch(orphan), qeldebug::check_failed);
         EXPECT_EQ(qeltest::Texts(cap, qeldebug::reportkind::ensure), twice);
     }
-    EXPECT_FALSE(watcher.Empty()) << "a refused Watch keeps the old subject";
-    EXPECT_FALSE(watcher.Modified());
+    EXPECT_FALSE(watcher.Empty() || watcher.Modified()) << "a refused Watch keeps the old subject";
 
     qeldebug::capture cap(qeldebug::failpolicy::returning);
     ModificationWatcher constructed(orphan);
     watcher.Watch(*orphan);
     EXPECT_EQ(qeltest::Texts(cap, qeldebug::reportkind::ensure), twice);
     EXPECT_TRUE(constructed.Empty());
-    EXPECT_TRUE(watcher.Empty());
-    EXPECT_TRUE(watcher.Modified());
+    EXPECT_TRUE(watcher.Empty() && watcher.Modified());
 }
-
-// ---------------------------------------------------------------------------
 
 TEST(ModificationWatcherListTest, AppendedCopiesAreAskedInOrder) {
     ModificationWatcherList list;
@@ -183,8 +144,7 @@ TEST(ModificationWatcherListTest, AppendedCopiesAreAskedInOrder) {
     EXPECT_FALSE(list.Modified()) << "a list without watchers";
     EXPECT_EQ(list.Begin(), list.End());
 
-    Ptr<PlainNode> first = Node::Create<PlainNode>();
-    Ptr<PlainNode> second = Node::Create<PlainNode>();
+    Ptr<PlainNode> first = Node::Create<PlainNode>(), second = Node::Create<PlainNode>();
     first->Touch();
     second->Touch();
     ModificationWatcher watcher{*first};
@@ -198,8 +158,7 @@ TEST(ModificationWatcherListTest, AppendedCopiesAreAskedInOrder) {
     EXPECT_FALSE(list.Modified()) << "the list holds copies";
     second->Touch();
     EXPECT_TRUE(list.Modified()) << "only the second one moved";
-    EXPECT_FALSE(list.Begin()[0].Modified());
-    EXPECT_FALSE(list.Begin()[2].Modified());
+    EXPECT_FALSE(list.Begin()[0].Modified() || list.Begin()[2].Modified());
     list.Reset();
     EXPECT_FALSE(list.Modified());
     list.Touch();
@@ -213,9 +172,8 @@ TEST(ModificationWatcherListTest, AppendedCopiesAreAskedInOrder) {
 }
 
 TEST(ModificationWatcherListTest, CopiesAndAssignmentsAreIndependent) {
-    Ptr<PlainNode> first = Node::Create<PlainNode>();
-    Ptr<PlainNode> second = Node::Create<PlainNode>();
-    ModificationWatcherList source;
+    Ptr<PlainNode> first = Node::Create<PlainNode>(), second = Node::Create<PlainNode>();
+    ModificationWatcherList source, target;
     source.Append(ModificationWatcher{*first});
     source.Append(ModificationWatcher{*second});
     second->Touch();
@@ -229,7 +187,6 @@ TEST(ModificationWatcherListTest, CopiesAndAssignmentsAreIndependent) {
     first->Touch();
     EXPECT_TRUE(copy.Begin()[0].Modified()) << "the subjects are copied";
 
-    ModificationWatcherList target;
     target.Append(ModificationWatcher{*second});
     target = source;
     ASSERT_EQ(Count(target), 2);
@@ -240,6 +197,5 @@ TEST(ModificationWatcherListTest, CopiesAndAssignmentsAreIndependent) {
     EXPECT_TRUE(target.Begin()[1].Modified()) << "self-assignment keeps the watchers";
 
     target = ModificationWatcherList();
-    EXPECT_TRUE(target.Empty());
-    EXPECT_TRUE(ModificationWatcherList(target).Empty());
+    EXPECT_TRUE(target.Empty() && ModificationWatcherList(target).Empty());
 }

@@ -1,24 +1,16 @@
 #include "Property.h"
 
-#include "ModificationWatcher.h"
 #include "NodeAccess.h"
-#include "TestSupport.h"
 #include "WatchTestSupport.h"
-
-#include <gtest/gtest.h>
 
 #include <boost/optional.hpp>
 
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 using namespace Qel::Chart::Core;
+using namespace qelwatchtest;
 using Qel::Chart::Core::Accessors::NodeAccess;
 using Qel::Chart::Core::Accessors::PropertyAccess;
-using qelwatchtest::Advanced;
-using qelwatchtest::IsTouch;
-using qelwatchtest::RecordingNode;
 
 namespace {
 
@@ -59,12 +51,9 @@ std::vector<std::string> PropertyNames(Ptr<Node> const& p_node) {
     return names;
 }
 
-// An owner with one dependent. Unchanged() tells whether the stamps of the
-// width property, the owner and the dependent are as given and nobody heard a touch.
-struct Fixture {
-    Ptr<StyleNode> _owner = Node::Create<StyleNode>();
-    Ptr<RecordingNode> _dependent = Node::Create<RecordingNode>();
-    Fixture() { qelwatchtest::Link(*_owner, *_dependent); }
+// Unchanged() tells whether the stamps of the width property, the owner and
+// the dependent are as given and nobody heard a touch.
+struct Fixture : Watched<StyleNode> {
     bool Unchanged(TimeStamp const& p_property, TimeStamp const& p_owner, TimeStamp const& p_dependent) const {
         return _owner->_width.Time() == p_property && _owner->Time() == p_owner && _dependent->Time() == p_dependent &&
                _owner->_touches.empty() && _dependent->_touches.empty();
@@ -76,29 +65,26 @@ struct Fixture {
 TEST(PropertyTest, RegistrationKeepsOrderAndTouchesNothing) {
     Fixture f;
     EXPECT_EQ(PropertyNames(f._owner), (std::vector<std::string>{"width", "label", "color", "opaque"}));
-    EXPECT_EQ(f._owner->Time(), TimeStamp());
     f._owner->_late.emplace(*f._owner, "late");
-    EXPECT_EQ(PropertyNames(f._owner).size(), 5u);
-    EXPECT_EQ(PropertyNames(f._owner).back(), "late");
+    EXPECT_EQ(PropertyNames(f._owner), (std::vector<std::string>{"width", "label", "color", "opaque", "late"}));
     EXPECT_TRUE(f.Unchanged(TimeStamp(), TimeStamp(), TimeStamp()));
     EXPECT_EQ(f._owner->Deps().Size(), 1u);
 }
 
 TEST(PropertyTest, ADuplicateNameFailsTheNodeCreationWithoutTrace) {
-    for (qeldebug::failpolicy policy : {qeldebug::failpolicy::throwing, qeldebug::failpolicy::returning}) {
-        int const nodes = qelwatchtest::LiveNodes();
-        int const memory = Node::_debugNodeMemUsage.load();
+    for (qeldebug::failpolicy policy : kPolicies) {
+        int const nodes = Node::_debugNodeCount.load(), memory = Node::_debugNodeMemUsage.load();
         std::size_t const blocks = qeldebug::allocationtracker::blocks_in_use();
         qeldebug::capture cap(policy);
         EXPECT_THROW(Node::Create<DuplicateNode>(), qeldebug::check_failed);
         EXPECT_EQ(qeltest::Texts(cap, qeldebug::reportkind::ensure), std::vector<std::string>{kDuplicateText});
-        EXPECT_EQ(qelwatchtest::LiveNodes(), nodes);
+        EXPECT_EQ(Node::_debugNodeCount.load(), nodes);
         EXPECT_EQ(Node::_debugNodeMemUsage.load(), memory);
         EXPECT_EQ(qeldebug::allocationtracker::blocks_in_use(), blocks);
     }
 }
 
-TEST(PropertyTest, ValuesTypesAndDebugText) {
+TEST(PropertyTest, ValuesTypesDebugTextAndIdentity) {
     Ptr<StyleNode> node = Node::Create<StyleNode>();
     EXPECT_EQ(node->_width.Get(), 2);
     EXPECT_EQ(boost::any_cast<int>(node->_width.GetValue()), 2);
@@ -116,6 +102,14 @@ TEST(PropertyTest, ValuesTypesAndDebugText) {
     node->_color.Set(0xff);
     EXPECT_TRUE(node->_color.IsValueDefined());
     EXPECT_EQ(node->_color.Get(), 0xff);
+
+    // A property is a modifiable of its own that expires with its node.
+    IModifiable::Identifier const property = node->_width.Id();
+    EXPECT_NE(property, static_cast<IModifiable const&>(*node).Id());
+    EXPECT_NE(property, node->_label.Id());
+    EXPECT_EQ(property.Get(), static_cast<IModifiable*>(&node->_width));
+    node = Ptr<StyleNode>();
+    EXPECT_TRUE(property.Expired());
 }
 
 TEST(PropertyTest, SetStampsThePropertyAndReachesTheOwnersDependents) {
@@ -127,18 +121,16 @@ TEST(PropertyTest, SetStampsThePropertyAndReachesTheOwnersDependents) {
     EXPECT_EQ(f._owner->Time(), Advanced(owner));
     EXPECT_EQ(f._dependent->Time(), Advanced(dependent));
     ASSERT_EQ(f._owner->_touches.size(), 1u);
-    EXPECT_TRUE(IsTouch(f._owner->_touches[0], IModifiable::TypeProperty, IModifiable::Edit, IModifiable::Self, nullptr,
-                        "width"));
+    EXPECT_TRUE(IsTouch(f._owner->_touches[0], IM::TypeProperty, IM::Edit, IM::Self, nullptr, "width"));
     EXPECT_EQ(boost::any_cast<int>(f._owner->_touches[0]._value), 10);
     ASSERT_EQ(f._dependent->_touches.size(), 1u);
-    EXPECT_TRUE(IsTouch(f._dependent->_touches[0], IModifiable::TypeProperty, IModifiable::Edit, IModifiable::Explicit,
-                        f._owner.Get(), "width"));
+    EXPECT_TRUE(IsTouch(f._dependent->_touches[0], IM::TypeProperty, IM::Edit, IM::Explicit, f._owner.Get(), "width"));
     EXPECT_EQ(boost::any_cast<int>(f._dependent->_touches[0]._value), 10);
 }
 
 TEST(PropertyTest, SetValueResetValueAndTouchAnnounceTheirChange) {
     Fixture f;
-    std::vector<qelwatchtest::TouchRecord> const& heard = f._dependent->_touches;
+    std::vector<TouchRecord> const& heard = f._dependent->_touches;
     f._owner->_label.SetValue(boost::any(std::string("next")));
     EXPECT_EQ(f._owner->_label.Get(), "next");
     f._owner->_label.ResetValue();
@@ -147,19 +139,15 @@ TEST(PropertyTest, SetValueResetValueAndTouchAnnounceTheirChange) {
     EXPECT_EQ(f._owner->_width.Get(), 2) << "a touch keeps the value";
 
     ASSERT_EQ(heard.size(), 3u);
-    EXPECT_TRUE(IsTouch(heard[0], IModifiable::TypeProperty, IModifiable::Edit, IModifiable::Explicit, f._owner.Get(),
-                        "label"));
+    EXPECT_TRUE(IsTouch(heard[0], IM::TypeProperty, IM::Edit, IM::Explicit, f._owner.Get(), "label"));
     EXPECT_EQ(boost::any_cast<std::string>(heard[0]._value), "next");
-    EXPECT_TRUE(IsTouch(heard[1], IModifiable::TypeProperty, IModifiable::Clear, IModifiable::Explicit, f._owner.Get(),
-                        "label"));
-    EXPECT_TRUE(heard[1]._value.empty());
-    EXPECT_TRUE(IsTouch(heard[2], IModifiable::TypeProperty, IModifiable::Force, IModifiable::Explicit, f._owner.Get(),
-                        "width"));
-    EXPECT_TRUE(heard[2]._value.empty());
+    EXPECT_TRUE(IsTouch(heard[1], IM::TypeProperty, IM::Clear, IM::Explicit, f._owner.Get(), "label"));
+    EXPECT_TRUE(IsTouch(heard[2], IM::TypeProperty, IM::Force, IM::Explicit, f._owner.Get(), "width"));
+    EXPECT_TRUE(heard[1]._value.empty() && heard[2]._value.empty());
     EXPECT_EQ(f._owner->_label.Time(), Advanced(TimeStamp(), 2));
 }
 
-TEST(PropertyTest, SetValueOfAnotherTypeThrowsAndChangesNothing) {
+TEST(PropertyTest, ARefusedValueOrAnOutsideTouchReachesNoOne) {
     Fixture f;
     TimeStamp const property = f._owner->_width.Time(), owner = f._owner->Time(), dependent = f._dependent->Time();
     EXPECT_THROW(f._owner->_width.SetValue(boost::any(3.5)), boost::bad_any_cast);
@@ -168,27 +156,9 @@ TEST(PropertyTest, SetValueOfAnotherTypeThrowsAndChangesNothing) {
     EXPECT_EQ(f._owner->_width.Get(), 2);
     EXPECT_EQ(f._owner->_label.Get(), "start");
     EXPECT_TRUE(f.Unchanged(property, owner, dependent));
-}
 
-TEST(PropertyTest, ATouchFromOutsideOnlyStampsTheProperty) {
-    Fixture f;
-    TimeStamp const property = f._owner->_width.Time(), owner = f._owner->Time(), dependent = f._dependent->Time();
+    // A touch from outside only stamps the property.
     static_cast<IModifiable&>(f._owner->_width)
-        .TouchThis(IModifiable::TypeNode, IModifiable::Force, IModifiable::Self, WeakPtr<Node>(), "x", boost::any());
+        .TouchThis(IM::TypeNode, IM::Force, IM::Self, WeakPtr<Node>(), "x", boost::any());
     EXPECT_TRUE(f.Unchanged(Advanced(property), owner, dependent));
-}
-
-TEST(PropertyTest, IsAModifiableOfItsOwn) {
-    Ptr<StyleNode> node = Node::Create<StyleNode>();
-    IModifiable::Identifier const property = node->_width.Id();
-    EXPECT_NE(property, static_cast<IModifiable const&>(*node).Id());
-    EXPECT_NE(property, node->_label.Id());
-    EXPECT_EQ(property.Get(), static_cast<IModifiable*>(&node->_width));
-    ModificationWatcher watcher{node->_width};
-    node->_label.Set("other");
-    EXPECT_FALSE(watcher.Modified());
-    node->_width.Set(5);
-    EXPECT_TRUE(watcher.Modified());
-    node = Ptr<StyleNode>();
-    EXPECT_TRUE(property.Expired()) << "it expires with its node";
 }

@@ -1,4 +1,4 @@
-// Small node classes and helpers shared by the tests of watchers, properties,
+// Node classes and helpers shared by the tests of watchers, properties,
 // composites, references and the accessors.
 #ifndef QEL_TESTS_CORE_WATCHTESTSUPPORT_H
 #define QEL_TESTS_CORE_WATCHTESTSUPPORT_H
@@ -6,12 +6,12 @@
 #include "IModifiable.h"
 #include "Node.h"
 #include "Ptr.h"
+#include "TestSupport.h"
 #include "TimeStamp.h"
 
 #include <gtest/gtest.h>
 
 #include <boost/any.hpp>
-#include <boost/shared_ptr.hpp>
 
 #include <functional>
 #include <string>
@@ -24,9 +24,13 @@ using Qel::Chart::Core::Node;
 using Qel::Chart::Core::Ptr;
 using Qel::Chart::Core::TimeStamp;
 using Qel::Chart::Core::WeakPtr;
+using IM = IModifiable;  // short for the enumerations in touch checks
 
-/// One `TouchThis` as a recorder saw it. A `Ptr<Node>` payload is kept as the
-/// raw `Node*` so that records never keep a node alive.
+/// Both fail policies, for checks whose report may return.
+constexpr qeldebug::failpolicy kPolicies[] = {qeldebug::failpolicy::throwing, qeldebug::failpolicy::returning};
+
+/// One `TouchThis` as a recorder saw it. A `Ptr<Node>` payload is kept as a
+/// raw `Node const*` so that records never keep a node alive.
 struct TouchRecord {
     IModifiable::ModifiableType _type;
     IModifiable::Change _change;
@@ -60,16 +64,11 @@ inline ::testing::AssertionResult IsTouch(TouchRecord const& p_touch, IModifiabl
 }
 
 /// A node without anything of its own.
-class PlainNode : public Node {
-public:
-    PlainNode() = default;
-};
+class PlainNode : public Node {};
 
 /// A node that records every touch it receives, then reacts as a node does.
 class RecordingNode : public Node {
 public:
-    RecordingNode() = default;
-
     void TouchThis(IModifiable::ModifiableType p_type, IModifiable::Change p_change,
                    IModifiable::Relationship p_relationship, WeakPtr<Node> const& p_originator,
                    std::string const& p_name, boost::any const& p_value) override {
@@ -81,8 +80,7 @@ public:
     }
 
     std::vector<TouchRecord> _touches;
-    /// Runs inside each touch, before the node stamps itself.
-    std::function<void()> _onTouch;
+    std::function<void()> _onTouch;  ///< runs inside each touch, before the node stamps itself
 };
 
 /// Makes `p_dependent` a dependent of `p_dependency`: changes of the latter reach the former.
@@ -96,7 +94,38 @@ inline TimeStamp Advanced(TimeStamp p_stamp, int p_touches = 1) {
     return p_stamp;
 }
 
-inline int LiveNodes() { return Node::_debugNodeCount.load(); }
+/// An owner of type `T` with one recording dependent.
+template <class T>
+struct Watched {
+    Ptr<T> _owner = Node::Create<T>();
+    Ptr<RecordingNode> _dependent = Node::Create<RecordingNode>();
+    Watched() { Link(*_owner, *_dependent); }
+};
+
+/// A modifiable whose identity has expired, like an object whose node is gone.
+class OrphanModifiable : public Qel::Chart::Core::Modifiable<1> {
+public:
+    void TouchThis(ModifiableType, Change, Relationship, WeakPtr<Node> const&, std::string const&,
+                   boost::any const&) override {}
+    Identifier Id() const override { return Identifier(const_cast<OrphanModifiable*>(this), {}); }
+    TimeStamp const Time() const override { return TimeStamp(); }
+    std::string const Name() const override { return "orphan"; }
+};
+
+/// What a handle reports when it is given an expired identity.
+inline char const* const kExpiredText =
+    "\"!p_id.Expired() && \"Cannot pass an expired pointer\"\" - __cdecl "
+    "Qel::Chart::Core::ModifiablePtr::ModifiablePtr(class Qel::Chart::Core::IModifiable::Identifier)";
+
+/// The raw pointers of `p_nodes`, for readable comparisons.
+inline std::vector<Node*> Raw(std::vector<Ptr<Node>> const& p_nodes) {
+    std::vector<Node*> raw;
+    for (Ptr<Node> const& node : p_nodes) {
+        raw.push_back(node.Get());
+    }
+    return raw;
+}
+
 }  // namespace qelwatchtest
 
 #endif
