@@ -1,21 +1,11 @@
 #include "ExplicitRef.h"
 
-#include "ModificationWatcher.h"
-#include "TestSupport.h"
 #include "WatchTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <sstream>
-#include <string>
-#include <vector>
 
 using namespace Qel::Chart::Core;
-using qelwatchtest::Advanced;
-using qelwatchtest::IsTouch;
-using qelwatchtest::PlainNode;
-using qelwatchtest::RecordingNode;
-using qelwatchtest::TouchRecord;
+using namespace qelwatchtest;
 
 namespace {
 
@@ -25,14 +15,6 @@ public:
     ExplicitRef _parent;
     ExplicitRefList _children;
 };
-
-std::vector<Node*> Raw(std::vector<Ptr<Node>> const& p_nodes) {
-    std::vector<Node*> raw;
-    for (Ptr<Node> const& node : p_nodes) {
-        raw.push_back(node.Get());
-    }
-    return raw;
-}
 
 Node const* PayloadNode(TouchRecord const& p_touch) { return boost::any_cast<Node const*>(p_touch._value); }
 
@@ -49,12 +31,9 @@ std::string Dumped(IExplicitRef const& p_ref, Verbosity p_verbosity, int p_inden
 }
 
 // An owner with one dependent, and two nodes to refer to.
-struct Fixture {
-    Ptr<TreeNode> _owner = Node::Create<TreeNode>();
-    Ptr<RecordingNode> _dependent = Node::Create<RecordingNode>();
+struct Fixture : Watched<TreeNode> {
     Ptr<PlainNode> _a = Node::Create<PlainNode>();
     Ptr<PlainNode> _b = Node::Create<PlainNode>();
-    Fixture() { qelwatchtest::Link(*_owner, *_dependent); }
 };
 
 }  // namespace
@@ -72,6 +51,13 @@ TEST(ExplicitRefTest, SingleReferenceHoldsTheLastAttachedNode) {
     EXPECT_EQ(parent.Get(), f._b) << "detaching a node not referenced does nothing";
     parent.Detach(f._b);
     EXPECT_FALSE(parent.IsSet());
+
+    // Its identity is its own but expires with the owner.
+    IModifiable::Identifier const ref = f._owner->_children.Id();
+    EXPECT_NE(ref, static_cast<IModifiable const&>(*f._owner).Id());
+    EXPECT_NE(ref, parent.Id());
+    f._owner = Ptr<TreeNode>();
+    EXPECT_TRUE(ref.Expired());
 }
 
 TEST(ExplicitRefTest, ReferencesAreWeak) {
@@ -89,25 +75,28 @@ TEST(ExplicitRefTest, ReferencesAreWeak) {
     EXPECT_FALSE(f._owner->_parent.IsSet());
 }
 
-TEST(ExplicitRefTest, AttachIsAnAddThatReachesTheOwnersDependents) {
+TEST(ExplicitRefTest, AttachAndClearReachTheOwnersDependents) {
     Fixture f;
     TimeStamp const ref = f._owner->_children.Time(), owner = f._owner->Time();
     f._owner->_children.Attach(f._a);
     EXPECT_EQ(f._owner->_children.Time(), Advanced(ref));
     EXPECT_EQ(f._owner->Time(), Advanced(owner));
     ASSERT_EQ(f._owner->_touches.size(), 1u);
-    EXPECT_TRUE(IsTouch(f._owner->_touches[0], IModifiable::TypeExplicitRef, IModifiable::Add, IModifiable::Self,
-                        nullptr, "children"));
+    EXPECT_TRUE(IsTouch(f._owner->_touches[0], IM::TypeExplicitRef, IM::Add, IM::Self, nullptr, "children"));
     EXPECT_EQ(PayloadNode(f._owner->_touches[0]), f._a.Get());
-    ASSERT_EQ(f._dependent->_touches.size(), 1u);
-    EXPECT_TRUE(IsTouch(f._dependent->_touches[0], IModifiable::TypeExplicitRef, IModifiable::Add,
-                        IModifiable::Explicit, f._owner.Get(), "children"));
-    EXPECT_EQ(PayloadNode(f._dependent->_touches[0]), f._a.Get());
-
     f._owner->_parent.Attach(f._b);
-    ASSERT_EQ(f._dependent->_touches.size(), 2u);
-    EXPECT_TRUE(IsTouch(f._dependent->_touches[1], IModifiable::TypeExplicitRef, IModifiable::Add,
-                        IModifiable::Explicit, f._owner.Get(), "parent"));
+    f._owner->_children.Clear();
+    f._owner->_parent.Clear();
+    EXPECT_TRUE(f._owner->_children.GetReferencees().empty() && f._owner->_parent.GetReferencees().empty());
+
+    std::vector<TouchRecord> const& heard = f._dependent->_touches;
+    ASSERT_EQ(heard.size(), 4u);
+    EXPECT_TRUE(IsTouch(heard[0], IM::TypeExplicitRef, IM::Add, IM::Explicit, f._owner.Get(), "children"));
+    EXPECT_EQ(PayloadNode(heard[0]), f._a.Get());
+    EXPECT_TRUE(IsTouch(heard[1], IM::TypeExplicitRef, IM::Add, IM::Explicit, f._owner.Get(), "parent"));
+    EXPECT_TRUE(IsTouch(heard[2], IM::TypeExplicitRef, IM::Clear, IM::Explicit, f._owner.Get(), "children"));
+    EXPECT_TRUE(IsTouch(heard[3], IM::TypeExplicitRef, IM::Clear, IM::Explicit, f._owner.Get(), "parent"));
+    EXPECT_TRUE(heard[3]._value.empty());
 }
 
 TEST(ExplicitRefTest, ListKeepsOrderAndIgnoresDuplicatesAndStrangers) {
@@ -126,34 +115,15 @@ TEST(ExplicitRefTest, ListKeepsOrderAndIgnoresDuplicatesAndStrangers) {
     EXPECT_EQ(children.Time(), Advanced(ref)) << "one change: the first Detach";
     EXPECT_EQ(f._owner->Time(), Advanced(owner));
     ASSERT_EQ(f._dependent->_touches.size(), 3u);
-    EXPECT_EQ(f._dependent->_touches[2]._change, IModifiable::Remove);
+    EXPECT_EQ(f._dependent->_touches[2]._change, IM::Remove);
     EXPECT_EQ(PayloadNode(f._dependent->_touches[2]), f._b.Get());
-}
-
-TEST(ExplicitRefTest, ClearEmptiesAndAnnouncesAClear) {
-    Fixture f;
-    f._owner->_children.Attach(f._a);
-    f._owner->_children.Attach(f._b);
-    f._owner->_parent.Attach(f._a);
-    f._dependent->_touches.clear();
-    f._owner->_children.Clear();
-    f._owner->_parent.Clear();
-    EXPECT_TRUE(f._owner->_children.GetReferencees().empty());
-    EXPECT_TRUE(f._owner->_parent.GetReferencees().empty());
-    ASSERT_EQ(f._dependent->_touches.size(), 2u);
-    EXPECT_TRUE(IsTouch(f._dependent->_touches[0], IModifiable::TypeExplicitRef, IModifiable::Clear,
-                        IModifiable::Explicit, f._owner.Get(), "children"));
-    EXPECT_TRUE(IsTouch(f._dependent->_touches[1], IModifiable::TypeExplicitRef, IModifiable::Clear,
-                        IModifiable::Explicit, f._owner.Get(), "parent"));
-    EXPECT_TRUE(f._dependent->_touches[1]._value.empty());
 }
 
 TEST(ExplicitRefTest, OnlyATouchOfItselfIsPassedToTheOwner) {
     Fixture f;
     TimeStamp const ref = f._owner->_parent.Time(), owner = f._owner->Time();
     static_cast<IModifiable&>(f._owner->_parent)
-        .TouchThis(IModifiable::TypeNode, IModifiable::Edit, IModifiable::Implicit, WeakPtr<Node>(f._a), "elsewhere",
-                   boost::any());
+        .TouchThis(IM::TypeNode, IM::Edit, IM::Implicit, WeakPtr<Node>(f._a), "elsewhere", boost::any());
     EXPECT_EQ(f._owner->_parent.Time(), Advanced(ref));
     EXPECT_EQ(f._owner->Time(), owner);
 
@@ -161,17 +131,8 @@ TEST(ExplicitRefTest, OnlyATouchOfItselfIsPassedToTheOwner) {
     EXPECT_EQ(f._owner->_parent.Time(), Advanced(ref, 2));
     EXPECT_EQ(f._owner->Time(), Advanced(owner));
     ASSERT_EQ(f._dependent->_touches.size(), 1u);
-    EXPECT_TRUE(IsTouch(f._dependent->_touches[0], IModifiable::TypeExplicitRef, IModifiable::Force,
-                        IModifiable::Explicit, f._owner.Get(), "parent"));
-}
-
-TEST(ExplicitRefTest, IdentityIsItsOwnButExpiresWithTheOwner) {
-    Ptr<TreeNode> node = Node::Create<TreeNode>();
-    IModifiable::Identifier const ref = node->_children.Id();
-    EXPECT_NE(ref, static_cast<IModifiable const&>(*node).Id());
-    EXPECT_NE(ref, node->_parent.Id());
-    node = Ptr<TreeNode>();
-    EXPECT_TRUE(ref.Expired());
+    EXPECT_TRUE(
+        IsTouch(f._dependent->_touches[0], IM::TypeExplicitRef, IM::Force, IM::Explicit, f._owner.Get(), "parent"));
 }
 
 TEST(ExplicitRefTest, DumpWritesOneLinePerLiveNode) {
