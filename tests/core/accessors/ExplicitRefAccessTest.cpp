@@ -2,20 +2,12 @@
 
 #include "../WatchTestSupport.h"
 #include "ExplicitRef.h"
-#include "TestSupport.h"
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 using namespace Qel::Chart::Core;
+using namespace qelwatchtest;
 using Qel::Chart::Core::Accessors::ExplicitRefAccess;
-using qelwatchtest::Advanced;
-using qelwatchtest::IsTouch;
-using qelwatchtest::PlainNode;
-using qelwatchtest::RecordingNode;
 
 namespace {
 
@@ -37,11 +29,7 @@ public:
 std::vector<Node*> ReferenceesOf(ExplicitRefAccess const& p_access) {
     std::vector<Ptr<Node>> nodes;
     p_access.GetReferencees(nodes);
-    std::vector<Node*> raw;
-    for (Ptr<Node> const& node : nodes) {
-        raw.push_back(node.Get());
-    }
-    return raw;
+    return Raw(nodes);
 }
 
 }  // namespace
@@ -49,10 +37,8 @@ std::vector<Node*> ReferenceesOf(ExplicitRefAccess const& p_access) {
 TEST(ExplicitRefAccessTest, ByNameAndPositionDesignateTheSameReference) {
     Ptr<LinkedNode> node = Node::Create<LinkedNode>();
     Ptr<PlainNode> child = Node::Create<PlainNode>();
-    ExplicitRefAccess byName(node, std::string("children"));
-    ExplicitRefAccess byIndex(node, std::uint64_t{1});
-    ExplicitRefAccess byRef(node, node->_children);
-    ExplicitRefAccess copy(byIndex);
+    ExplicitRefAccess byName(node, std::string("children")), byIndex(node, std::uint64_t{1});
+    ExplicitRefAccess byRef(node, node->_children), copy(byIndex);
     byName.Attach(child);
     for (ExplicitRefAccess const* access : {&byName, &byIndex, &byRef, &copy}) {
         EXPECT_EQ(access->Name(), "children");
@@ -68,16 +54,16 @@ TEST(ExplicitRefAccessTest, ByNameAndPositionDesignateTheSameReference) {
     parent.Attach(child);
     parent.Clear();
     ASSERT_EQ(node->_touches.size(), 4u);
-    EXPECT_EQ(node->_touches[0]._change, IModifiable::Add);
-    EXPECT_EQ(node->_touches[1]._change, IModifiable::Remove);
-    EXPECT_EQ(node->_touches[3]._change, IModifiable::Clear);
+    EXPECT_EQ(node->_touches[0]._change, IM::Add);
+    EXPECT_EQ(node->_touches[1]._change, IM::Remove);
+    EXPECT_EQ(node->_touches[3]._change, IM::Clear);
 }
 
-TEST(ExplicitRefAccessTest, MissesFailTheirChecks) {
+TEST(ExplicitRefAccessTest, MissesFailTheirChecksExistsReportsNothing) {
     Ptr<LinkedNode> node = Node::Create<LinkedNode>();
     Ptr<PlainNode> empty = Node::Create<PlainNode>();
     WeakPtr<LinkedNode> weak(node);
-    for (qeldebug::failpolicy policy : {qeldebug::failpolicy::throwing, qeldebug::failpolicy::returning}) {
+    for (qeldebug::failpolicy policy : kPolicies) {
         qeldebug::capture cap(policy);
         EXPECT_THROW(ExplicitRefAccess(node, std::string("Parent")), qeldebug::check_failed);
         EXPECT_THROW(ExplicitRefAccess(empty, std::string("")), qeldebug::check_failed);
@@ -86,29 +72,21 @@ TEST(ExplicitRefAccessTest, MissesFailTheirChecks) {
         EXPECT_EQ(qeltest::Texts(cap, qeldebug::reportkind::ensure),
                   (std::vector<std::string>{kNameMissText, kNameMissText, kIndexMissText, kIndexMissText}));
     }
+    qeldebug::capture cap;
+    EXPECT_FALSE(ExplicitRefAccess::Exists(empty, "parent") || ExplicitRefAccess::Exists(empty, ""));
+    EXPECT_TRUE(ExplicitRefAccess::Exists(node, "children"));
+    EXPECT_FALSE(ExplicitRefAccess::Exists(node, "child"));
+    EXPECT_TRUE(cap.records().empty());
     node = Ptr<LinkedNode>();
     EXPECT_TRUE(weak.Expired()) << "failed constructors released their node reference";
 }
 
-TEST(ExplicitRefAccessTest, ExistsReportsNothing) {
-    Ptr<PlainNode> empty = Node::Create<PlainNode>();
-    Ptr<LinkedNode> node = Node::Create<LinkedNode>();
-    qeldebug::capture cap;
-    EXPECT_FALSE(ExplicitRefAccess::Exists(empty, "parent"));
-    EXPECT_FALSE(ExplicitRefAccess::Exists(empty, ""));
-    EXPECT_TRUE(ExplicitRefAccess::Exists(node, "children"));
-    EXPECT_FALSE(ExplicitRefAccess::Exists(node, "child"));
-    EXPECT_TRUE(cap.records().empty());
-}
-
 TEST(ExplicitRefAccessTest, GetReferenceesReplacesTheVectorsContents) {
     Ptr<LinkedNode> node = Node::Create<LinkedNode>();
-    Ptr<PlainNode> a = Node::Create<PlainNode>();
-    Ptr<PlainNode> b = Node::Create<PlainNode>();
+    Ptr<PlainNode> a = Node::Create<PlainNode>(), b = Node::Create<PlainNode>();
     ExplicitRefAccess children(node, node->_children);
     children.Attach(b);
     children.Attach(a);
-
     std::vector<Ptr<Node>> nodes{Node::Create<PlainNode>(), a, a};
     WeakPtr<Node> onlyInVector(nodes.front());
     children.GetReferencees(nodes);
@@ -119,25 +97,22 @@ TEST(ExplicitRefAccessTest, GetReferenceesReplacesTheVectorsContents) {
     EXPECT_TRUE(nodes.empty()) << "a reference to nothing leaves the vector empty";
 }
 
-TEST(ExplicitRefAccessTest, TouchCallsTheReferencesTouchThisOnce) {
+TEST(ExplicitRefAccessTest, TouchCallsTheReferencesTouchThisOnceAndKeepsTheNodeAlive) {
     Ptr<LinkedNode> node = Node::Create<LinkedNode>();
-    TimeStamp const ref = node->_children.Time();
-    ExplicitRefAccess(node, std::string("children")).Touch();
-    EXPECT_EQ(node->_children.Time(), Advanced(ref));
-    // The ready-made reference hands its touch to the owner as it received it.
-    ASSERT_EQ(node->_touches.size(), 1u);
-    EXPECT_TRUE(IsTouch(node->_touches[0], IModifiable::TypeExplicitRef, IModifiable::Force, IModifiable::Self, nullptr,
-                        "children"));
-    EXPECT_TRUE(node->_touches[0]._value.empty());
-}
-
-TEST(ExplicitRefAccessTest, AnAccessorKeepsItsNodeAlive) {
-    Ptr<LinkedNode> node = Node::Create<LinkedNode>();
-    Ptr<PlainNode> a = Node::Create<PlainNode>();
     WeakPtr<LinkedNode> weak(node);
+    LinkedNode const* raw = node.Get();
+    TimeStamp const ref = raw->_children.Time();
     ExplicitRefAccess access(node, std::string("children"));
     node = Ptr<LinkedNode>();
     EXPECT_FALSE(weak.Expired());
+    access.Touch();
+    EXPECT_EQ(raw->_children.Time(), Advanced(ref));
+    std::vector<TouchRecord> const& heard = raw->_touches;
+    // The ready-made reference hands its touch to the owner as it received it.
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_TRUE(IsTouch(heard[0], IM::TypeExplicitRef, IM::Force, IM::Self, nullptr, "children"));
+    EXPECT_TRUE(heard[0]._value.empty());
+    Ptr<PlainNode> a = Node::Create<PlainNode>();
     access.Attach(a);
     EXPECT_EQ(ReferenceesOf(access), std::vector<Node*>{a.Get()});
 }
