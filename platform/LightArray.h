@@ -121,8 +121,8 @@ public:
         std::memmove(static_cast<void*>(_elements + p_index), static_cast<void const*>(_elements + p_index + 1),
                      (count - p_index - 1) * sizeof(T));
         Head()->count = static_cast<std::uint32_t>(count - 1);
-        Head()->capacity = static_cast<std::uint32_t>((Head()->capacity & ~kCapacityMask) |
-                                                      ((Head()->capacity & kCapacityMask) - 1));
+        Head()->capacity =
+            static_cast<std::uint32_t>((Head()->capacity & ~kCapacityMask) | ((Head()->capacity & kCapacityMask) - 1));
     }
 
     /// Destroys the elements in order, frees the block, holds none.
@@ -193,7 +193,9 @@ private:
         return reinterpret_cast<T*>(static_cast<char*>(block) + sizeof(Header));
     }
 
-    static void Free(T* p_elements) noexcept { ::operator delete(reinterpret_cast<char*>(p_elements) - sizeof(Header)); }
+    static void Free(T* p_elements) noexcept {
+        ::operator delete(reinterpret_cast<char*>(p_elements) - sizeof(Header));
+    }
 
     // Moves the first `p_moved` elements byte for byte into `p_fresh`, frees
     // the old block and takes the new one with count `p_count`.

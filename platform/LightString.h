@@ -125,11 +125,15 @@ public:
     static char const* GetPtr(LightString_Base const& p_string, std::size_t& p_length) {
         p_length = p_string._length;
         switch (p_string._kind) {
-            case KindEmpty: return nullptr;
-            case KindInline: return p_string._buffer.chars;
+            case KindEmpty:
+                return nullptr;
+            case KindInline:
+                return p_string._buffer.chars;
             case KindUnowned:
-            case KindHeap: return p_string._buffer.GetPointer();
-            default: break;
+            case KindHeap:
+                return p_string._buffer.GetPointer();
+            default:
+                break;
         }
         qeldebug::logger::instance().sentry(
             "const char *__cdecl Qel::Chart::Utility::LightString_Base<char>::GetPtr(const class "

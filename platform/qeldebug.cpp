@@ -141,8 +141,7 @@ dbgostream::dbgostream() : _category(), _channel(nullptr) {}
 dbgostream::dbgostream(reportkind kind, std::string const& category)
     : _category(category), _channel(new detail::channel(kind, category)) {}
 
-dbgostream::dbgostream(dbgostream const& p_other)
-    : _category(p_other._category), _channel(p_other._channel) {
+dbgostream::dbgostream(dbgostream const& p_other) : _category(p_other._category), _channel(p_other._channel) {
     if (_channel != nullptr) {
         ++_channel->_refs;
     }
@@ -214,8 +213,8 @@ void logger::chkptr(void const* p_pointer, std::string const& p_text) {
 void logger::chkrng(int p_low, int p_size, int p_index, std::string const& p_text) {
     if (p_index < p_low || p_index >= p_size) {
         failed(reportkind::chkrng, p_text,
-               "OUT OF RANGE: index " + std::to_string(p_index) + " not in [" + std::to_string(p_low) +
-                   ", " + std::to_string(p_size) + "): " + p_text);
+               "OUT OF RANGE: index " + std::to_string(p_index) + " not in [" + std::to_string(p_low) + ", " +
+                   std::to_string(p_size) + "): " + p_text);
     }
 }
 
@@ -268,8 +267,7 @@ void handleexcept(std::string const& p_where, logger& /*p_logger*/, bool p_rethr
     } else {
         what = "no exception";
     }
-    detail::channel::Send(reportkind::handleexcept, "", p_where,
-                          "EXCEPTION CAUGHT: " + p_where + ": " + what);
+    detail::channel::Send(reportkind::handleexcept, "", p_where, "EXCEPTION CAUGHT: " + p_where + ": " + what);
     if (p_rethrow && std::current_exception()) {
         throw;
     }
