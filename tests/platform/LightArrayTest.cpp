@@ -17,15 +17,13 @@ using Values = std::vector<int>;
 
 namespace {
 
-// An element that counts live instances and logs the values it destroys.
-// Its payload is on the heap, so a copy made from a freed element shows up.
-class Tracked {
-public:
+// Counts live instances and logs the values it destroys. Its payload is on
+// the heap, so a copy made from a freed element shows up.
+struct Tracked {
     static int s_live;
     static Values s_destroyed;
 
-    Tracked() : Tracked(-1) {}
-    explicit Tracked(int p_value) : _value(new int(p_value)) { ++s_live; }
+    explicit Tracked(int p_value = -1) : _value(new int(p_value)) { ++s_live; }
     Tracked(Tracked const& p_other) : Tracked(*p_other._value) {}
     Tracked& operator=(Tracked const& p_other) {
         *_value = *p_other._value;
@@ -36,9 +34,6 @@ public:
         delete _value;
         --s_live;
     }
-    int Value() const { return *_value; }
-
-private:
     int* _value;
 };
 int Tracked::s_live = 0;
@@ -63,7 +58,7 @@ protected:
     static Values ValuesOf(LightArray<Tracked> const& p_array) {
         Values values;
         for (Tracked const* it = p_array.Begin(); it != p_array.End(); ++it) {
-            values.push_back(it->Value());
+            values.push_back(*it->_value);
         }
         return values;
     }
@@ -72,24 +67,20 @@ protected:
 
 }  // namespace
 
-TEST_F(LightArrayTest, AppendsAllocateExactBlocks) {
-    LightArray<int> array;
-    EXPECT_TRUE(array.Empty());
-    EXPECT_EQ(array.Begin(), nullptr);
-    EXPECT_EQ(array.End(), nullptr);
+TEST_F(LightArrayTest, AppendAllocatesExactBlocksAndAcceptsItsOwnElements) {
+    LightArray<int> ints;
+    EXPECT_EQ(ints.Begin(), nullptr);
+    EXPECT_EQ(ints.End(), nullptr);
     HeapUse const use = MeasureHeap([&] {
-        array.Append(10);
-        array.Append(20);
-        array.Append(30);
+        ints.Append(10);
+        ints.Append(20);
+        ints.Append(30);
     });
     EXPECT_EQ(use.sizes, (Sizes{8 + 4, 8 + 8, 8 + 12}));
     EXPECT_EQ(use.frees, 2u);
-    EXPECT_EQ(array.Size(), 3u);
-    EXPECT_EQ(array.Capacity(), 3u);
-    EXPECT_EQ(Values(array.Begin(), array.End()), (Values{10, 20, 30}));
-}
+    EXPECT_EQ(ints.Capacity(), 3u);
+    EXPECT_EQ(Values(ints.Begin(), ints.End()), (Values{10, 20, 30}));
 
-TEST_F(LightArrayTest, AppendMovesOldElementsAndAcceptsItsOwn) {
     LightArray<Tracked> array;
     Fill(array, {1, 2});
     array.Append(array[1]);
@@ -116,22 +107,18 @@ TEST_F(LightArrayTest, CopyHasExactSizeAndOwnElements) {
     EXPECT_TRUE(source.Empty());
 }
 
-TEST_F(LightArrayTest, ClearDestroysInOrderAndFrees) {
+TEST_F(LightArrayTest, ClearAndEraseDestroyExactlyTheirElements) {
     LightArray<Tracked> array;
     Fill(array, {1, 2, 3});
-    HeapUse const use = MeasureHeap([&] { array.Clear(); });
+    EXPECT_EQ(MeasureHeap([&] { array.Clear(); }).frees, 4u) << "three payloads and the block";
     EXPECT_EQ(Tracked::s_destroyed, (Values{1, 2, 3}));
-    EXPECT_EQ(use.frees, 4u) << "three payloads and the block";
     EXPECT_TRUE(array.Empty());
     EXPECT_EQ(array.Begin(), nullptr);
-}
 
-TEST_F(LightArrayTest, EraseMovesTheTailInPlace) {
-    LightArray<Tracked> array;
     Fill(array, {1, 2, 3, 4});
     Tracked const* block = array.Begin();
-    EXPECT_TRUE(MeasureHeap([&] { array.Erase(1); }).sizes.empty());
-    EXPECT_EQ(Tracked::s_destroyed, Values{2}) << "only the erased element dies";
+    EXPECT_TRUE(MeasureHeap([&] { array.Erase(1); }).sizes.empty()) << "the tail moves in place";
+    EXPECT_EQ(Tracked::s_destroyed, Values{2});
     EXPECT_EQ(array.Begin(), block);
     EXPECT_EQ(array.Capacity(), 3u);
     EXPECT_EQ(ValuesOf(array), (Values{1, 3, 4}));
@@ -139,10 +126,8 @@ TEST_F(LightArrayTest, EraseMovesTheTailInPlace) {
     array.Erase(0);
     EXPECT_EQ(ValuesOf(array), Values{3});
     EXPECT_EQ(array.Capacity(), 1u);
-
     EXPECT_THROW(array.Erase(1), std::out_of_range);
-    HeapUse const last = MeasureHeap([&] { array.Erase(0); });
-    EXPECT_EQ(last.frees, 2u) << "the payload and the block";
+    EXPECT_EQ(MeasureHeap([&] { array.Erase(0); }).frees, 2u) << "the payload and the block";
     EXPECT_TRUE(array.Empty());
     EXPECT_EQ(array.Begin(), nullptr);
 }
@@ -150,16 +135,14 @@ TEST_F(LightArrayTest, EraseMovesTheTailInPlace) {
 TEST_F(LightArrayTest, ResizeUpAndDown) {
     LightArray<Tracked> array;
     Fill(array, {1, 2});
-    HeapUse const grown = MeasureHeap([&] { array.Resize(4); });
-    EXPECT_EQ(grown.sizes, (Sizes{BlockSize(4), sizeof(int), sizeof(int)}));
+    EXPECT_EQ(MeasureHeap([&] { array.Resize(4); }).sizes, (Sizes{BlockSize(4), sizeof(int), sizeof(int)}));
     EXPECT_EQ(array.Capacity(), 4u);
     EXPECT_EQ(ValuesOf(array), (Values{1, 2, -1, -1}));
     EXPECT_TRUE(Tracked::s_destroyed.empty());
 
     array[3] = Tracked(4);
     Tracked::s_destroyed.clear();
-    HeapUse const shrunk = MeasureHeap([&] { array.Resize(1); });
-    EXPECT_EQ(shrunk.sizes, Sizes{BlockSize(1)}) << "no spare capacity is kept";
+    EXPECT_EQ(MeasureHeap([&] { array.Resize(1); }).sizes, Sizes{BlockSize(1)}) << "no spare capacity is kept";
     EXPECT_EQ(Tracked::s_destroyed, (Values{2, -1, 4}));
     EXPECT_EQ(ValuesOf(array), Values{1});
     array.Resize(0);

@@ -46,35 +46,31 @@ TEST(QelDebugCaptureTest, InnermostReceivesAndDestructorRestoresPolicy) {
     EXPECT_EQ(qeltest::Texts(outer, reportkind::ensure), Lines{"outer report"});
 }
 
-TEST(QelDebugCheckTest, ThrowingPolicyRecordsThenThrowsWithTheText) {
-    capture cap(failpolicy::throwing);
-    EXPECT_EQ(CheckFailure([] { Log().ensure(false, "\"a\" - f()"); }), "\"a\" - f()");
-    EXPECT_EQ(CheckFailure([] { Log().chkptr(nullptr, "no pointer"); }), "no pointer");
-    EXPECT_EQ(CheckFailure([] { Log().chkrng(0, 3, 3, "too high"); }), "too high");
-    EXPECT_EQ(CheckFailure([] { Log().chkrng(0, 3, -1, "negative"); }), "negative");
-    ASSERT_EQ(cap.records().size(), 4u);
-    EXPECT_EQ(cap.records()[0].kind, reportkind::ensure);
-    EXPECT_EQ(cap.records()[1].kind, reportkind::chkptr);
-    EXPECT_EQ(cap.records()[1].category, "");
-    // A range check records its message alone, without the numbers.
-    EXPECT_EQ(qeltest::Texts(cap, reportkind::chkrng), (Lines{"too high", "negative"}));
+TEST(QelDebugCheckTest, FailuresAreRecordedThenThrownOrReturnedByPolicy) {
+    for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
+        capture cap(policy);
+        auto outcome = [policy](std::string const& p_text) {
+            return policy == failpolicy::throwing ? p_text : "<returned>";
+        };
+        EXPECT_EQ(CheckFailure([] { Log().ensure(false, "\"a\" - f()"); }), outcome("\"a\" - f()"));
+        EXPECT_EQ(CheckFailure([] { Log().chkptr(nullptr, "no pointer"); }), outcome("no pointer"));
+        EXPECT_EQ(CheckFailure([] { Log().chkrng(0, 3, 3, "too high"); }), outcome("too high"));
+        EXPECT_EQ(CheckFailure([] { Log().chkrng(0, 3, -1, "negative"); }), outcome("negative"));
+        EXPECT_EQ(CheckFailure([] { Log().chkrng(0, 0, 0, "empty"); }), outcome("empty"));
+        ASSERT_EQ(cap.records().size(), 5u);
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure), Lines{"\"a\" - f()"});
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::chkptr), Lines{"no pointer"});
+        EXPECT_EQ(cap.records()[1].category, "");
+        // A range check records its message alone, without the numbers.
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::chkrng), (Lines{"too high", "negative", "empty"}));
 
-    cap.clear();
-    Log().ensure(true, "fine");
-    Log().chkptr(&cap, "fine");
-    Log().chkrng(0, 3, 0, "fine");
-    Log().chkrng(0, 3, 2, "fine");
-    EXPECT_TRUE(cap.records().empty());
-}
-
-TEST(QelDebugCheckTest, ReturningPolicyRecordsAndReturns) {
-    capture cap(failpolicy::returning);
-    EXPECT_EQ(CheckFailure([] { Log().ensure(false, "e"); }), "<returned>");
-    EXPECT_EQ(CheckFailure([] { Log().chkptr(nullptr, "p"); }), "<returned>");
-    EXPECT_EQ(CheckFailure([] { Log().chkrng(0, 0, 0, "r"); }), "<returned>");
-    EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure), Lines{"e"});
-    EXPECT_EQ(qeltest::Texts(cap, reportkind::chkptr), Lines{"p"});
-    EXPECT_EQ(qeltest::Texts(cap, reportkind::chkrng), Lines{"r"});
+        cap.clear();
+        Log().ensure(true, "fine");
+        Log().chkptr(&cap, "fine");
+        Log().chkrng(0, 3, 0, "fine");
+        Log().chkrng(0, 3, 2, "fine");
+        EXPECT_TRUE(cap.records().empty());
+    }
 }
 
 TEST(QelDebugCheckTest, SentryAndHandleExceptRecordAndReturn) {
@@ -90,8 +86,6 @@ TEST(QelDebugCheckTest, SentryAndHandleExceptRecordAndReturn) {
     EXPECT_EQ(cap.records().size(), 2u);
 }
 
-// ---------------------------------------------------------------------------
-
 TEST(QelDebugChannelTest, ErrorLinesRecordedWhenTheyEnd) {
     capture cap;
     qeldebug::dbgostream err = Log().derr("");
@@ -105,7 +99,21 @@ TEST(QelDebugChannelTest, ErrorLinesRecordedWhenTheyEnd) {
     EXPECT_EQ(qeltest::Texts(cap, reportkind::derr), (Lines{"WARNING : 42", "one", ""}));
 }
 
-TEST(QelDebugChannelTest, TraceRecordedWhileCaptureLivesEvenWhenDisabled) {
+TEST(QelDebugChannelTest, TraceIsActiveWhenEnabledOrCaptured) {
+    {
+        qeldebug::dbgostream out = Log().dout("QelDebugTestCategory");
+        EXPECT_FALSE(out.active());
+        out.buffer() << "dropped";
+        out << std::endl;
+        logger::enable("QelDebugTestOther");
+        EXPECT_FALSE(Log().dout("QelDebugTestCategory").active());
+        logger::enable("QelDebugTestCategory");
+        EXPECT_TRUE(Log().dout("QelDebugTestCategory").active());
+        logger::disable("QelDebugTestCategory");
+        logger::disable("QelDebugTestOther");
+        EXPECT_FALSE(Log().dout("QelDebugTestCategory").active());
+    }
+    // While a capture lives, even a disabled category is recorded.
     logger::disable("Trace");
     capture cap;
     qeldebug::dbgostream out = Log().dout("Trace");
@@ -115,20 +123,6 @@ TEST(QelDebugChannelTest, TraceRecordedWhileCaptureLivesEvenWhenDisabled) {
     EXPECT_EQ(cap.records()[0].kind, reportkind::dout);
     EXPECT_EQ(cap.records()[0].category, "Trace");
     EXPECT_EQ(cap.records()[0].text, "traced");
-}
-
-TEST(QelDebugChannelTest, TraceWithoutCaptureIsActiveOnlyWhenEnabled) {
-    qeldebug::dbgostream out = Log().dout("QelDebugTestCategory");
-    EXPECT_FALSE(out.active());
-    out.buffer() << "dropped";
-    out << std::endl;
-    logger::enable("QelDebugTestOther");
-    EXPECT_FALSE(Log().dout("QelDebugTestCategory").active());
-    logger::enable("QelDebugTestCategory");
-    EXPECT_TRUE(Log().dout("QelDebugTestCategory").active());
-    logger::disable("QelDebugTestCategory");
-    logger::disable("QelDebugTestOther");
-    EXPECT_FALSE(Log().dout("QelDebugTestCategory").active());
 }
 
 TEST(QelDebugChannelTest, CopiesShareOnePendingLine) {
@@ -145,8 +139,6 @@ TEST(QelDebugChannelTest, CopiesShareOnePendingLine) {
     }
     EXPECT_EQ(qeltest::Texts(cap, reportkind::derr), Lines{"abcd"});
 }
-
-// ---------------------------------------------------------------------------
 
 TEST(QelDebugAllocationTrackerTest, CountsBlocksAndBytesUntilReturned) {
     using tracker = qeldebug::allocationtracker;

@@ -28,7 +28,7 @@ template <class F>
 
 }  // namespace
 
-TEST(QelThreadsAtomicTest, IncrementsReturnTheNewValueAddTheOld) {
+TEST(QelThreadsAtomicTest, IncrementsReturnTheNewValueAddTheOldAndNoneIsLost) {
     qelthreads::atomic<int> value(40);
     EXPECT_EQ(++value, 41);
     EXPECT_EQ(--value, 40);
@@ -36,10 +36,7 @@ TEST(QelThreadsAtomicTest, IncrementsReturnTheNewValueAddTheOld) {
     EXPECT_EQ(value.add(0), 42);
     EXPECT_EQ(value.add(-50), 42);
     EXPECT_EQ(--value, -9);
-}
 
-TEST(QelThreadsAtomicTest, ConcurrentUpdatesAreNotLost) {
-    qelthreads::atomic<int> value;
     auto work = [&value] {
         for (int i = 0; i < 100000; ++i) {
             ++value;
@@ -50,28 +47,17 @@ TEST(QelThreadsAtomicTest, ConcurrentUpdatesAreNotLost) {
     std::thread other(work);
     work();
     other.join();
-    EXPECT_EQ(value.load(), 200000);
+    EXPECT_EQ(value.load(), 200000 - 9);
 }
 
-TEST(QelThreadsMutexTest, SecondLockOnTheOwningThreadFails) {
-    Mutex mutex;
-    std::lock_guard<Mutex> guard(mutex);
-    EXPECT_TRUE(FailsWith([&] { mutex.lock(); }, "failed to lock"));
-}
-
-TEST(QelThreadsMutexTest, UnlockWhenNotHeldFails) {
+TEST(QelThreadsMutexTest, RelockAndStrayUnlockFailAndLeaveTheMutexUsable) {
     Mutex mutex;
     EXPECT_TRUE(FailsWith([&] { mutex.unlock(); }, "failed to unlock"));
-    { std::lock_guard<Mutex> guard(mutex); }
-    EXPECT_TRUE(FailsWith([&] { mutex.unlock(); }, "failed to unlock"));
-}
-
-TEST(QelThreadsMutexTest, FailedRelockLeavesTheMutexUsable) {
-    Mutex mutex;
     mutex.lock();
-    EXPECT_THROW(mutex.lock(), Mutex::bad_mutex);
+    EXPECT_TRUE(FailsWith([&] { mutex.lock(); }, "failed to lock"));
     mutex.unlock();
-    // Had the refused lock left the mutex held, the other thread would block.
+    EXPECT_TRUE(FailsWith([&] { mutex.unlock(); }, "failed to unlock"));
+    // Had a refused call left the mutex held, the other thread would block.
     bool taken = false;
     std::thread other([&] {
         std::lock_guard<Mutex> guard(mutex);
@@ -79,7 +65,6 @@ TEST(QelThreadsMutexTest, FailedRelockLeavesTheMutexUsable) {
     });
     other.join();
     EXPECT_TRUE(taken);
-    std::lock_guard<Mutex> guard(mutex);
 }
 
 TEST(QelThreadsMutexTest, ExcludesOtherThreads) {
