@@ -14,15 +14,11 @@ using Qel::Chart::Core::WeakPtr;
 
 namespace {
 
-// A hierarchy with a second base, so that a base pointer and the object's
-// own address can differ.
+// A second base, so that a base pointer and the object's own address can differ.
 struct PtrTestBase {
-    explicit PtrTestBase(int* p_destroyed = nullptr) : _destroyed(p_destroyed) {}
-    virtual ~PtrTestBase() {
-        if (_destroyed != nullptr) {
-            ++*_destroyed;
-        }
-    }
+    static inline int s_uncounted = 0;
+    explicit PtrTestBase(int* p_destroyed = &s_uncounted) : _destroyed(p_destroyed) {}
+    virtual ~PtrTestBase() { ++*_destroyed; }
     int* _destroyed;
 };
 struct PtrTestOtherBase {
@@ -30,7 +26,7 @@ struct PtrTestOtherBase {
     int _other = 7;
 };
 struct PtrTestDerived : PtrTestBase, PtrTestOtherBase {
-    explicit PtrTestDerived(int* p_destroyed = nullptr) : PtrTestBase(p_destroyed) {}
+    using PtrTestBase::PtrTestBase;
 };
 struct PtrTestSibling : PtrTestBase {};
 
@@ -101,7 +97,7 @@ TEST(PtrConversionTest, CastsSucceedOrThrow) {
     EXPECT_EQ(sibling.use_count(), 1);
 }
 
-TEST(PtrComparisonTest, ComparesByObjectAddress) {
+TEST(PtrComparisonTest, ComparesByObjectAddressWhateverTheBase) {
     Ptr<PtrTestBase> a = Make(new PtrTestBase());
     Ptr<PtrTestBase> b = Make(new PtrTestBase());
     Ptr<PtrTestBase> alsoA = a;
@@ -112,9 +108,7 @@ TEST(PtrComparisonTest, ComparesByObjectAddress) {
     bool const aFirst = std::less<PtrTestBase*>()(a.Get(), b.Get());
     EXPECT_EQ(a < b, aFirst);
     EXPECT_EQ(b < a, !aFirst);
-}
 
-TEST(PtrComparisonTest, SameObjectThroughDifferentBasesIsEqual) {
     Ptr<PtrTestDerived> derived = Make(new PtrTestDerived());
     Ptr<PtrTestBase> base = derived;
     Ptr<PtrTestOtherBase> other = derived;

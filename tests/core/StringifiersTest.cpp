@@ -23,7 +23,7 @@ std::wstring Wide(unsigned p_char) { return std::wstring(1, static_cast<wchar_t>
 
 }  // namespace
 
-TEST(StringifiersConversionTest, SevenBitTextAndEmbeddedZerosKeepTheirCharacters) {
+TEST(StringifiersConversionTest, NarrowsAndWidensByteForByte) {
     EXPECT_EQ(Stringifiers::StringToWString(""), L"");
     EXPECT_EQ(Stringifiers::WStringToString(L""), "");
     EXPECT_EQ(Stringifiers::StringToWString("abc"), L"abc");
@@ -31,9 +31,8 @@ TEST(StringifiersConversionTest, SevenBitTextAndEmbeddedZerosKeepTheirCharacters
     EXPECT_EQ(Stringifiers::StringToWString("\x7F"), Wide(0x7F));
     EXPECT_EQ(Stringifiers::StringToWString(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
     EXPECT_EQ(Stringifiers::WStringToString(std::wstring(L"a\0b", 3)), std::string("a\0b", 3));
-}
 
-TEST(StringifiersConversionTest, HighBytesWidenWithTheirSignAndComeBack) {
+    // High bytes widen with their sign and come back; wide characters keep only their low byte.
     EXPECT_EQ(Stringifiers::StringToWString("\xE9"), Widened(0xE9));
     EXPECT_EQ(Stringifiers::StringToWString("\x80\xFF"), Widened(0x80) + Widened(0xFF));
     EXPECT_EQ(Stringifiers::WStringToString(Widened(0xE9)), "\xE9");
@@ -42,9 +41,6 @@ TEST(StringifiersConversionTest, HighBytesWidenWithTheirSignAndComeBack) {
         all.push_back(static_cast<char>(b));
     }
     EXPECT_EQ(Stringifiers::WStringToString(Stringifiers::StringToWString(all)), all);
-}
-
-TEST(StringifiersConversionTest, WideCharactersKeepOnlyTheirLowByte) {
     EXPECT_EQ(Stringifiers::WStringToString(Wide(0x20AC)), "\xAC");
     EXPECT_EQ(Stringifiers::WStringToString(Wide(0x00E9)), "\xE9");
     EXPECT_EQ(Stringifiers::WStringToString(Wide(0x0100)), std::string(1, '\0'));

@@ -40,12 +40,12 @@ TEST(TimeStampTest, NewResetAndForcedStamps) {
     // A forced stamp differs from a new one only in the flag.
     EXPECT_EQ(Printed(Forced()), "0[1]");
     EXPECT_FALSE(Forced() == TimeStamp());
-    TimeStamp again = Forced();
-    again.ForceTouch();
-    EXPECT_EQ(again, Forced());
-    TimeStamp busy = TouchedTimes(77);
-    busy.ForceTouch();
-    EXPECT_EQ(busy, Forced());
+    for (int touches : {0, 77}) {
+        TimeStamp stamp = TouchedTimes(touches);
+        stamp.ForceTouch();
+        stamp.ForceTouch();
+        EXPECT_EQ(stamp, Forced()) << "after " << touches << " touches";
+    }
 }
 
 TEST(TimeStampTest, CounterWrapsAfter16384Touches) {
@@ -69,7 +69,6 @@ TEST(TimeStampTest, CounterWrapsAfter16384Touches) {
 
 TEST(TimeStampPrintTest, CounterThenFlagUnderTheStreamsFlags) {
     EXPECT_EQ(Printed(TimeStamp()), "0[0]");
-    EXPECT_EQ(Printed(TouchedTimes(1)), "1[1]");
     EXPECT_EQ(Printed(TouchedTimes(300)), "300[1]");
     std::ostringstream out;
     out << std::boolalpha << TouchedTimes(3) << ' ' << TimeStamp() << std::hex << ' ' << TouchedTimes(255);
