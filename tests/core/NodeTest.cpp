@@ -85,12 +85,18 @@ TEST(NodeIdentityTest, TheFirstNodeOfAProcessHasIdOne) {
 }
 #endif
 
-TEST(NodeIdentityTest, IdsAndIdentifiersAreNeverReusedAndExpireWithTheNode) {
+TEST(NodeIdentityTest, ANewNodeStartsBlankWithIdsAndIdentifiersNeverReused) {
     IModifiable::Identifier first, second;
     IModifiable const* address = nullptr;
     int firstId = 0;
     {
-        auto node = Node::Create<Empty>();
+        auto node = Node::Create<SeenUnderConstruction>();
+        EXPECT_NE(node->lineDuringConstruction.find(" type.id(65535) "), std::string::npos)
+            << node->lineDuringConstruction;
+        EXPECT_NE(TypeIdOf(node), 0xFFFF);
+        EXPECT_EQ(node->Deps().Begin(), nullptr);
+        EXPECT_EQ(node->Time(), TimeStamp());
+        EXPECT_FALSE(node->IsDeallocated());
         firstId = UniqueIdOf(node);
         first = node->Id();
         second = node->Id();
@@ -106,15 +112,6 @@ TEST(NodeIdentityTest, IdsAndIdentifiersAreNeverReusedAndExpireWithTheNode) {
     auto next = Node::Create<Empty>(), last = Node::Create<Empty>();
     EXPECT_EQ(UniqueIdOf(next), firstId + 1);
     EXPECT_EQ(UniqueIdOf(last), firstId + 2);
-}
-
-TEST(NodeIdentityTest, ANewNodeStartsBlankWithItsTypeRecordedAfterConstruction) {
-    auto node = Node::Create<SeenUnderConstruction>();
-    EXPECT_NE(node->lineDuringConstruction.find(" type.id(65535) "), std::string::npos) << node->lineDuringConstruction;
-    EXPECT_NE(TypeIdOf(node), 0xFFFF);
-    EXPECT_EQ(node->Deps().Begin(), nullptr);
-    EXPECT_EQ(node->Time(), TimeStamp());
-    EXPECT_FALSE(node->IsDeallocated());
 }
 
 TEST(NodeIdentityTest, AnEmptyNodeOwnsNoHeapBlockOfItsOwn) {
