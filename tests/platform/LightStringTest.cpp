@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+using qeltest::CheckFailure;
 using LightString = Qel::Chart::Utility::LightString_Base<char>;
 using qeldebug::failpolicy;
 using qeldebug::reportkind;
@@ -43,17 +44,6 @@ struct alignas(LightString) RawString {
 bool PointsInside(char const* p_chars, LightString const& p_string) {
     auto const* begin = reinterpret_cast<char const*>(&p_string);
     return p_chars >= begin && p_chars < begin + sizeof(LightString);
-}
-
-// The text of the check_failed that `p_action` throws, or a marker when it returns.
-template <class F>
-std::string CheckFailure(F p_action) {
-    try {
-        p_action();
-    } catch (qeldebug::check_failed const& e) {
-        return e.what();
-    }
-    return "<returned>";
 }
 
 std::string Contents(LightString const& p_string) {

@@ -13,20 +13,10 @@ using qeldebug::capture;
 using qeldebug::failpolicy;
 using qeldebug::logger;
 using qeldebug::reportkind;
+using qeltest::CheckFailure;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-// The text of the check_failed that `p_action` throws, or a marker when it returns.
-template <class F>
-std::string CheckFailure(F p_action) {
-    try {
-        p_action();
-    } catch (qeldebug::check_failed const& e) {
-        return e.what();
-    }
-    return "<returned>";
-}
 
 logger& Log() { return logger::instance(); }
 

@@ -34,6 +34,18 @@ private:
     friend void RecordAllocation(std::size_t);
 };
 
+/// The text of the `qeldebug::check_failed` that `p_action` throws, or
+/// "<returned>" when it returns.
+template <class F>
+std::string CheckFailure(F p_action) {
+    try {
+        p_action();
+    } catch (qeldebug::check_failed const& e) {
+        return e.what();
+    }
+    return "<returned>";
+}
+
 /// Block sizes asked of operator new, in order.
 using Sizes = std::vector<std::size_t>;
 
