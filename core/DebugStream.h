@@ -30,7 +30,6 @@ namespace Private {
 
 /// Reports a failed assertion through `ensure`; returns if the policy lets it.
 QELCORE_API void ReportEnsure(char const* p_text);
-inline void ReportEnsure(std::string const& p_text) { ReportEnsure(p_text.c_str()); }
 
 /// Reports a failed assertion and ends the operation: under the returning
 /// policy it throws `qeldebug::check_failed` itself, so that the caller

@@ -4,12 +4,6 @@ namespace Qel {
 namespace Chart {
 namespace Core {
 
-namespace {
-// Header bits of a list's storage, set by the propagation walk.
-constexpr std::uint32_t kWalkedBit = 0x80000000u;  // the list is on a walk's current path
-constexpr std::uint32_t kOrphanBit = 0x40000000u;  // cleared while walked: the walk frees it
-}  // namespace
-
 Dependencies::Dependencies() noexcept : _list() {}
 
 Dependencies::~Dependencies() { Clear(); }

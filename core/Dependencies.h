@@ -11,6 +11,7 @@
 #include <boost/bind/bind.hpp>
 #include <boost/function.hpp>
 
+#include <cstdint>
 #include <set>
 #include <string>
 
@@ -70,6 +71,10 @@ public:
 private:
     friend class Private::DependencyWalk;
     void RefuseWhileWalked(char const* p_text) const;
+
+    // Header bits of the list's storage, set by the propagation walk.
+    static constexpr std::uint32_t kWalkedBit = 0x80000000u;  // on a walk's current path
+    static constexpr std::uint32_t kOrphanBit = 0x40000000u;  // cleared while walked: the walk frees it
 
     Utility::LightArray<IModifiable::Identifier> _list;
 };

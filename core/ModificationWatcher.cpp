@@ -38,7 +38,8 @@ void ModificationWatcher::Watch(IModifiable const& p_subject) {
 
 bool ModificationWatcher::Empty() const { return !_subject; }
 
-bool ModificationWatcher::ModifiedOrEmpty() const { return Empty() || Modified(); }
+// Modified() already answers true for an empty watcher.
+bool ModificationWatcher::ModifiedOrEmpty() const { return Modified(); }
 
 void ModificationWatcher::Reset() {
     if (!Empty()) {

@@ -22,10 +22,6 @@ qelthreads::atomic<int> g_uniqueIdCounter;
 
 void DoNothingDeleter(void* /*p_object*/) {}
 
-// Header bits of a list's storage, shared with Dependencies.cpp.
-constexpr std::uint32_t kWalkedBit = 0x80000000u;
-constexpr std::uint32_t kOrphanBit = 0x40000000u;
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -322,19 +318,19 @@ private:
 
     static bool Push(std::vector<Frame>& p_stack, Dependencies& p_list, IModifiable::Relationship p_given) {
         IModifiable::Identifier* entries = p_list._list.Begin();
-        if (entries == nullptr || (Block::UserBitsOf(entries) & kWalkedBit) != 0) {
+        if (entries == nullptr || (Block::UserBitsOf(entries) & Dependencies::kWalkedBit) != 0) {
             return false;  // nothing to walk, or already on the path (a cycle)
         }
         p_stack.push_back(
             Frame{entries, &p_list, 0, static_cast<std::uint32_t>(Block::SizeOf(entries)), Derive(p_given), false});
-        Block::SetUserBitsOf(entries, kWalkedBit);
+        Block::SetUserBitsOf(entries, Dependencies::kWalkedBit);
         return true;
     }
 
     // Ends a frame: an orphaned block is freed; otherwise the list is
     // unmarked and, when requested, squeezed.
     static void Finish(Frame const& p_frame, bool p_squeeze) {
-        if ((Block::UserBitsOf(p_frame.entries) & kOrphanBit) != 0) {
+        if ((Block::UserBitsOf(p_frame.entries) & Dependencies::kOrphanBit) != 0) {
             Block::DestroyDetached(p_frame.entries);
             return;
         }

@@ -143,11 +143,6 @@ public:
     /// are only kept while storage is held, and a new block starts with none.
     static constexpr std::uint32_t kUserBits = 0xC0000000u;
     std::uint32_t UserBits() const { return _elements == nullptr ? 0u : UserBitsOf(_elements); }
-    void SetUserBits(std::uint32_t p_bits) {
-        if (_elements != nullptr) {
-            SetUserBitsOf(_elements, p_bits);
-        }
-    }
     static std::uint32_t UserBitsOf(T const* p_elements) { return HeadOf(p_elements)->capacity & kUserBits; }
     static void SetUserBitsOf(T* p_elements, std::uint32_t p_bits) {
         Header* head = HeadOf(p_elements);
