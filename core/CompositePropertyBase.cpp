@@ -25,9 +25,7 @@ void CompositePropertyBase::Watch(IModifiable const& p_part) {
     if (!handle) {
         // The handle refused an expired part; when its report returns, the
         // part is still refused, since its stamp cannot be read.
-        throw qeldebug::check_failed(
-            "\"!p_id.Expired() && \"Cannot pass an expired pointer\"\" - __cdecl "
-            "Qel::Chart::Core::ModifiablePtr::ModifiablePtr(class Qel::Chart::Core::IModifiable::Identifier)");
+        throw qeldebug::check_failed(Private::kExpiredPointerText);
     }
     _subjects.push_back(handle);
     try {
