@@ -4,17 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 using namespace graphtest;
 
 namespace {
 
-char const* const kRemoveMissingText =
-    "\"found != _list.End()\" - void __cdecl Qel::Chart::Core::Dependencies::Remove(const class "
-    "Qel::Chart::Core::IModifiable &)";
+class Tracker : public Node {};
 
-std::vector<IModifiable const*> Expect(std::initializer_list<IModifiable const*> p_entries) { return p_entries; }
+void Link(Ptr<Tracker> const& p_from, std::initializer_list<Ptr<Tracker>> p_to) {
+    for (auto const& to : p_to) {
+        p_from->Deps().Insert(*to);
+    }
+}
+
+bool CycleFrom(Ptr<Tracker> const& p_start) { return Dependencies::HasCyclicDependency(p_start->Id()); }
 
 }  // namespace
 
@@ -24,17 +26,15 @@ TEST(DependenciesTest, KeepsOrderAndDuplicatesAndHoldsNoStorageWhenEmpty) {
     list.Clear();
     list.Squeze();
     EXPECT_EQ(list.Begin(), nullptr);
-    EXPECT_EQ(list.End(), nullptr);
-
     list.Insert(a);
+    IModifiable::Identifier const* const first = list.Begin();
     list.Insert(b);
+    EXPECT_NE(list.Begin(), first);  // every Insert moves the entries
     list.Insert(a);
-    EXPECT_EQ(Entries(list), Expect({&a, &b, &a}));
-    EXPECT_EQ(list.End() - list.Begin(), 3);
-    // Removing takes the first match and moves the tail forward inside the same block.
     IModifiable::Identifier const* const before = list.Begin();
-    list.Remove(a);
-    EXPECT_EQ(Entries(list), Expect({&b, &a}));
+    list.Squeze();   // nothing expired: the storage stays
+    list.Remove(a);  // the first match, the tail moved forward in place
+    EXPECT_EQ(Entries(list), (Addresses{&b, &a}));
     EXPECT_EQ(list.Begin(), before);
     list.Remove(b);
     list.Remove(a);
@@ -42,42 +42,18 @@ TEST(DependenciesTest, KeepsOrderAndDuplicatesAndHoldsNoStorageWhenEmpty) {
     EXPECT_EQ(list.End(), nullptr);
 }
 
-TEST(DependenciesTest, EveryInsertReallocatesOnceAndSquezeWithNothingExpiredNever) {
-    TestModifiable a, b;
-    Dependencies list;
-    list.Insert(a);
-    for (int i = 0; i < 3; ++i) {
-        IModifiable::Identifier const* const before = list.Begin();
-        qeltest::AllocationCounter counter;
-        list.Insert(b);
-        EXPECT_EQ(NewCalls(counter), 1u);
-        EXPECT_EQ(counter.Deallocations(), 1u);  // the old block
-        EXPECT_NE(list.Begin(), before);
-    }
-    IModifiable::Identifier const* const before = list.Begin();
-    qeltest::AllocationCounter counter;
-    list.Squeze();
-    EXPECT_EQ(NewCalls(counter), 0u);
-    EXPECT_EQ(counter.Deallocations(), 0u);
-    EXPECT_EQ(list.Begin(), before);
-    EXPECT_EQ(Entries(list), Expect({&a, &b, &b, &b}));
-}
-
-TEST(DependenciesTest, ExpiredEntriesStayUntilSquezeWhichKeepsTheOrderOfTheOthers) {
+TEST(DependenciesTest, SquezeDropsExpiredEntriesAndKeepsTheOrderOfTheOthers) {
     TestModifiable a, x, b, y, c;
     x.Expire();  // inserted unchecked
     Dependencies list;
     for (TestModifiable* m : {&a, &x, &b, &y, &c}) {
         list.Insert(*m);
     }
-    EXPECT_TRUE(list.Begin()[1].Expired());
     y.Expire();
     a.Expire();
     list.Remove(a);  // still found by address
-    EXPECT_EQ(Entries(list), Expect({&x, &b, &y, &c}));
     list.Squeze();
-    EXPECT_EQ(Entries(list), Expect({&b, &c}));
-
+    EXPECT_EQ(Entries(list), (Addresses{&b, &c}));
     b.Expire();
     c.Expire();
     list.Squeze();
@@ -85,19 +61,62 @@ TEST(DependenciesTest, ExpiredEntriesStayUntilSquezeWhichKeepsTheOrderOfTheOther
     EXPECT_EQ(list.End(), nullptr);
 }
 
-TEST(DependenciesTest, RemovingAMissingEntryIsReportedAndChangesNothing) {
-    for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
-        TestModifiable a, b, missing;
-        Dependencies list, empty;
-        list.Insert(a);
-        list.Insert(b);
-        IModifiable::Identifier const* const before = list.Begin();
-        capture cap(policy);
-        EXPECT_EQ(CheckFailure([&] { list.Remove(missing); }), kRemoveMissingText);
-        EXPECT_EQ(CheckFailure([&] { empty.Remove(a); }), kRemoveMissingText);
-        EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure), std::vector<std::string>(2, kRemoveMissingText));
-        EXPECT_EQ(list.Begin(), before);
-        EXPECT_EQ(Entries(list), Expect({&a, &b}));
-        EXPECT_EQ(empty.Begin(), nullptr);
+TEST(DependenciesTest, CyclesAreFoundFromEveryMemberAndFromAboveButNotInADiamond) {
+    auto a = Node::Create<Tracker>(), b = Node::Create<Tracker>(), c = Node::Create<Tracker>();
+    auto d = Node::Create<Tracker>();
+    TestModifiable notATracker;
+    a->Deps().Insert(notATracker);  // ends its branch, as an expired entry does
+    Link(a, {Node::Create<Tracker>(), b, c});
+    Link(b, {d});
+    Link(c, {d});
+    EXPECT_FALSE(CycleFrom(a));
+    EXPECT_FALSE(Dependencies::HasCyclicDependency(a->Deps().Begin()[1]));
+    EXPECT_FALSE(Dependencies::HasCyclicDependency(IModifiable::Identifier()));
+    Link(d, {b});
+    Link(c, {c});
+    for (auto const& member : {a, b, c, d}) {
+        EXPECT_TRUE(CycleFrom(member));  // from a: not hidden by the entries before b
     }
+    a->Deps().Remove(notATracker);
+}
+
+TEST(DependenciesTest, RefusalsAreReportedAndChangeNothing) {
+    using IdSearch = DepthFirstSearch<IModifiable::Identifier, IModifiable::Identifier*>;
+    std::string const search =
+        "\" - __cdecl Qel::Chart::Core::DepthFirstSearch<class Qel::Chart::Core::IModifiable::Identifier,"
+        "class Qel::Chart::Core::IModifiable::Identifier *>::DepthFirstSearch(const class boost::function<bool "
+        "__cdecl(class Qel::Chart::Core::IModifiable::Identifier &,"
+        "class boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier * const &,"
+        "class Qel::Chart::Core::IModifiable::Identifier * const &)> const &)>,"
+        "const class boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier &)>)";
+    std::string const remove =
+        "\"found != _list.End()\" - void __cdecl Qel::Chart::Core::Dependencies::Remove(const class "
+        "Qel::Chart::Core::IModifiable &)";
+    IdSearch::PerNodeOp const descend = [](IModifiable::Identifier&, IdSearch::ChildrenOp const&) { return true; };
+    IdSearch::CycleOp const ignore = [](IModifiable::Identifier&) {};
+    TestModifiable a, missing;
+    Dependencies list, empty;
+    list.Insert(a);
+    std::pair<std::function<void()>, std::string> const cases[] = {
+        {[&] { list.Remove(missing); }, remove},
+        {[&] { empty.Remove(a); }, remove},
+        {[&] {
+             IdSearch{IdSearch::PerNodeOp(), ignore};
+         },
+         "\"_perNodeOp" + search},
+        {[&] {
+             IdSearch{descend, IdSearch::CycleOp()};
+         },
+         "\"_cycleDetectOp" + search},
+    };
+    for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
+        for (auto const& [action, text] : cases) {
+            capture cap(policy);
+            EXPECT_EQ(CheckFailure(action), text);  // either policy: nothing sensible is left to do
+            EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure), Names{text});
+        }
+    }
+    EXPECT_EQ(Entries(list), Addresses{&a});
+    EXPECT_EQ(empty.Begin(), nullptr);
+    EXPECT_STREQ(CyclicDependencyFoundExcept("a -> a").what(), "Cyclic Dependency : a -> a");
 }
