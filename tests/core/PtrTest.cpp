@@ -1,143 +1,128 @@
+#include "ModifiablePtr.h"
 #include "Ptr.h"
+
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <boost/shared_ptr.hpp>
 
+#include <cstdint>
 #include <functional>
-#include <string>
 
-using Qel::Chart::Core::DynamicPtrCast;
-using Qel::Chart::Core::NullPtrException;
+using Qel::Chart::Core::IModifiable;
+using Qel::Chart::Core::ModifiablePtr;
 using Qel::Chart::Core::Ptr;
-using Qel::Chart::Core::WeakPtr;
 
 namespace {
 
-// A second base, so that a base pointer and the object's own address can differ.
+// Two bases, so that a base pointer and the object's own address differ.
 struct PtrTestBase {
-    static inline int s_uncounted = 0;
-    explicit PtrTestBase(int* p_destroyed = &s_uncounted) : _destroyed(p_destroyed) {}
-    virtual ~PtrTestBase() { ++*_destroyed; }
-    int* _destroyed;
+    virtual ~PtrTestBase() = default;
 };
 struct PtrTestOtherBase {
     virtual ~PtrTestOtherBase() = default;
-    int _other = 7;
 };
-struct PtrTestDerived : PtrTestBase, PtrTestOtherBase {
-    using PtrTestBase::PtrTestBase;
-};
-struct PtrTestSibling : PtrTestBase {};
+struct PtrTestDerived : PtrTestBase, PtrTestOtherBase {};
 
-template <class T>
-Ptr<T> Make(T* p_object) {
-    return Ptr<T>(boost::shared_ptr<T>(p_object));
-}
-
-// The message of the NullPtrException that `p_action` throws.
 template <class F>
 std::string NullPtrMessage(F p_action) {
     try {
         p_action();
-    } catch (NullPtrException const& e) {
+    } catch (Qel::Chart::Core::NullPtrException const& e) {
         return e.what();
     }
     return "<no exception>";
 }
 
+void IgnoreAnchor(void*) {}
+
+// A node stand-in: it holds the only strong reference to its identity anchor, made on the first Id().
+class AnchoredObject : public Qel::Chart::Core::Modifiable<0> {
+public:
+    void TouchThis(ModifiableType, Change, Relationship, Qel::Chart::Core::WeakPtr<Qel::Chart::Core::Node> const&,
+                   std::string const&, boost::any const&) override {}
+    Identifier Id() const override {
+        auto* self = const_cast<AnchoredObject*>(this);
+        if (!_anchor) {
+            _anchor = boost::shared_ptr<IModifiable>(self, &IgnoreAnchor);
+        }
+        return Identifier(self, _anchor);
+    }
+    Qel::Chart::Core::TimeStamp const Time() const override { return {}; }
+    std::string const Name() const override { return "anchored"; }
+    mutable boost::shared_ptr<IModifiable> _anchor;  // reset as a node's destructor does
+};
+
 }  // namespace
 
-TEST(PtrOwnershipTest, NullIsRefusedAndOwnershipShared) {
-    EXPECT_EQ(NullPtrMessage([] { Ptr<PtrTestBase> p{boost::shared_ptr<PtrTestBase>()}; }),
+TEST(PtrTest, NullAndFailedCastsAreRefusedOneObjectIsEqualThroughEveryBaseAndWeakPtrsDoNotOwn) {
+    EXPECT_EQ(NullPtrMessage([] { Ptr<PtrTestBase>{boost::shared_ptr<PtrTestBase>()}; }),
               "null pointer passed to Core::Ptr");
-    EXPECT_THROW(Ptr<PtrTestBase>{boost::shared_ptr<PtrTestBase>()}, Qel::Chart::Utility::Exception);
+    boost::shared_ptr<PtrTestBase> plain(new PtrTestBase());
+    EXPECT_EQ(NullPtrMessage([&] { Ptr<PtrTestDerived>{plain}; }), "failed to cast Core::Ptr to type!");
+    EXPECT_EQ(plain.use_count(), 1) << "a refused pointer keeps no share";
 
-    int destroyed = 0;
-    boost::shared_ptr<PtrTestBase> raw(new PtrTestBase(&destroyed));
-    {
-        Ptr<PtrTestBase> first(raw);
-        EXPECT_EQ(&*first, raw.get());
-        Ptr<PtrTestBase> second = Make(new PtrTestBase(&destroyed));
-        second = first;
-        EXPECT_EQ(destroyed, 1) << "the replaced object had its last owner";
-        EXPECT_EQ(raw.use_count(), 3);
-    }
-    EXPECT_EQ(raw.use_count(), 1);
-}
-
-TEST(PtrConversionTest, DerivedConvertsToBaseAndShares) {
-    int destroyed = 0;
-    Ptr<PtrTestDerived> derived = Make(new PtrTestDerived(&destroyed));
+    Ptr<PtrTestDerived> derived{boost::shared_ptr<PtrTestDerived>(new PtrTestDerived())};
     Ptr<PtrTestBase> base = derived;
-    Ptr<PtrTestOtherBase> other = derived;
-    EXPECT_EQ(other.Get(), static_cast<PtrTestOtherBase*>(derived.Get()));
-    EXPECT_EQ(other->_other, 7);
-    derived = Make(new PtrTestDerived());
-    base = derived;
-    EXPECT_EQ(destroyed, 0) << "the second base still owns the first object";
-    other = derived;
-    EXPECT_EQ(destroyed, 1);
-}
+    Ptr<PtrTestOtherBase> other = Qel::Chart::Core::DynamicPtrCast<PtrTestOtherBase>(base);
+    EXPECT_TRUE(derived == base && derived == other);
+    EXPECT_FALSE(derived != other || derived < other || other < derived);
+    Ptr<PtrTestBase> second{plain};
+    EXPECT_TRUE(base != second);
+    EXPECT_EQ(base < second, std::less<PtrTestBase*>()(base.Get(), second.Get()));
+    EXPECT_EQ(second < base, !(base < second));
 
-TEST(PtrConversionTest, CastsSucceedOrThrow) {
-    boost::shared_ptr<PtrTestBase> shared(new PtrTestDerived());
-    Ptr<PtrTestDerived> down(shared);
-    EXPECT_EQ(static_cast<PtrTestBase*>(down.Get()), shared.get());
-    Ptr<PtrTestOtherBase> across = DynamicPtrCast<PtrTestOtherBase>(Ptr<PtrTestBase>(shared));
-    EXPECT_EQ(across.Get(), static_cast<PtrTestOtherBase*>(down.Get()));
-    EXPECT_EQ(shared.use_count(), 3);
-
-    boost::shared_ptr<PtrTestBase> sibling(new PtrTestSibling());
-    EXPECT_EQ(NullPtrMessage([&] { Ptr<PtrTestDerived> p(sibling); }), "failed to cast Core::Ptr to type!");
-    EXPECT_EQ(NullPtrMessage([] { Ptr<PtrTestDerived> p{boost::shared_ptr<PtrTestBase>()}; }),
-              "failed to cast Core::Ptr to type!");
-    EXPECT_EQ(NullPtrMessage([&] { DynamicPtrCast<PtrTestDerived>(Ptr<PtrTestBase>(sibling)); }),
-              "failed to cast Core::Ptr to type!");
-    EXPECT_EQ(sibling.use_count(), 1);
-}
-
-TEST(PtrComparisonTest, ComparesByObjectAddressWhateverTheBase) {
-    Ptr<PtrTestBase> a = Make(new PtrTestBase());
-    Ptr<PtrTestBase> b = Make(new PtrTestBase());
-    Ptr<PtrTestBase> alsoA = a;
-    EXPECT_TRUE(a == alsoA);
-    EXPECT_FALSE(a != alsoA);
-    EXPECT_FALSE(a < alsoA || alsoA < a);
-    EXPECT_TRUE(a != b);
-    bool const aFirst = std::less<PtrTestBase*>()(a.Get(), b.Get());
-    EXPECT_EQ(a < b, aFirst);
-    EXPECT_EQ(b < a, !aFirst);
-
-    Ptr<PtrTestDerived> derived = Make(new PtrTestDerived());
-    Ptr<PtrTestBase> base = derived;
-    Ptr<PtrTestOtherBase> other = derived;
-    EXPECT_TRUE(derived == base);
-    EXPECT_TRUE(derived == other);
-    EXPECT_FALSE(derived != other);
-    EXPECT_FALSE(derived < other || other < derived) << "one object is neither before nor after itself";
-}
-
-TEST(WeakPtrTest, ObservesWithoutKeepingAlive) {
-    WeakPtr<PtrTestBase> weak;
-    EXPECT_TRUE(weak.Expired());
-    EXPECT_EQ(NullPtrMessage([&] { weak.Lock(); }), "null pointer passed to Core::Ptr");
-
-    int destroyed = 0;
-    WeakPtr<PtrTestBase> fromDerived;
+    Qel::Chart::Core::WeakPtr<PtrTestBase> assigned, constructed;
+    EXPECT_TRUE(assigned.Expired());
     {
-        Ptr<PtrTestDerived> owner = Make(new PtrTestDerived(&destroyed));
-        weak = Ptr<PtrTestBase>(owner);
-        fromDerived = WeakPtr<PtrTestBase>(owner);
-        WeakPtr<PtrTestBase> const copy(weak);
-        EXPECT_FALSE(copy.Expired());
+        Ptr<PtrTestDerived> owner{boost::shared_ptr<PtrTestDerived>(new PtrTestDerived())};
+        assigned = owner;
+        constructed = Qel::Chart::Core::WeakPtr<PtrTestBase>(owner);
         EXPECT_EQ(owner.Shared().use_count(), 1) << "observers hold no strong count";
-        Ptr<PtrTestBase> locked = weak.Lock();
-        EXPECT_EQ(locked.Get(), static_cast<PtrTestBase*>(owner.Get()));
-        EXPECT_EQ(owner.Shared().use_count(), 2);
+        EXPECT_EQ(assigned.Lock().Get(), static_cast<PtrTestBase*>(owner.Get()));
     }
-    EXPECT_EQ(destroyed, 1);
-    EXPECT_TRUE(weak.Expired());
-    EXPECT_TRUE(fromDerived.Expired());
-    EXPECT_EQ(NullPtrMessage([&] { weak.Lock(); }), "null pointer passed to Core::Ptr");
+    EXPECT_TRUE(assigned.Expired() && constructed.Expired());
+    EXPECT_EQ(NullPtrMessage([&] { assigned.Lock(); }), "null pointer passed to Core::Ptr");
+}
+
+TEST(IdentifierTest, HandlesGiveAccessUntilTheObjectGoesKeepTheirIdentityAndOrderAndCannotBeMadeAfter) {
+    char const* const expired =
+        "\"!p_id.Expired() && \"Cannot pass an expired pointer\"\" - __cdecl "
+        "Qel::Chart::Core::ModifiablePtr::ModifiablePtr(class Qel::Chart::Core::IModifiable::Identifier)";
+    AnchoredObject a, b;
+    IModifiable* const address = &a;
+    IModifiable::Identifier const early = a.Id();
+    ModifiablePtr handle(a.Id()), copy;
+    copy = handle;
+    EXPECT_TRUE(early == a.Id());
+    EXPECT_FALSE(early != a.Id() || early < a.Id() || a.Id() < early);
+    EXPECT_EQ(copy.operator->(), address);
+    EXPECT_EQ(a._anchor.use_count(), 1) << "identifiers and handles hold no strong reference";
+    bool const aFirst =
+        reinterpret_cast<std::uintptr_t>(address) < reinterpret_cast<std::uintptr_t>(static_cast<IModifiable*>(&b));
+    EXPECT_EQ(early < b.Id(), aFirst);
+    EXPECT_EQ(b.Id() < early, !aFirst);
+
+    a._anchor.reset();
+    EXPECT_TRUE(early.Expired() && early.Get() == nullptr);
+    EXPECT_FALSE(copy);
+    EXPECT_EQ(copy.operator->(), nullptr);
+    EXPECT_EQ(handle.Id().Address(), address);
+    EXPECT_EQ(early < b.Id(), aFirst) << "expiry changes neither identity nor order";
+    EXPECT_TRUE(early == a.Id());
+    EXPECT_TRUE(early.Expired()) << "a new anchor does not revive old identifiers";
+    ModifiablePtr assigned(b.Id());
+    assigned = ModifiablePtr();
+    EXPECT_FALSE(assigned);
+    for (auto policy : {qeldebug::failpolicy::throwing, qeldebug::failpolicy::returning}) {
+        for (IModifiable::Identifier const& each : {early, IModifiable::Identifier()}) {
+            qeldebug::capture cap(policy);
+            bool accepted = false;
+            std::string const failure = qeltest::CheckFailure([&] { accepted = bool(ModifiablePtr(each)); });
+            EXPECT_EQ(failure, policy == qeldebug::failpolicy::throwing ? expired : "<returned>");
+            EXPECT_FALSE(accepted);
+            EXPECT_EQ(qeltest::Texts(cap, qeldebug::reportkind::ensure), std::vector<std::string>{expired});
+        }
+    }
 }
