@@ -20,50 +20,33 @@ bool CycleFrom(Ptr<Tracker> const& p_start) { return Dependencies::HasCyclicDepe
 
 }  // namespace
 
-TEST(DependenciesTest, KeepsOrderAndDuplicatesAndHoldsNoStorageWhenEmpty) {
-    TestModifiable a, b;
+TEST(DependenciesTest, KeepsOrderAndDuplicatesUntilSquezeDropsTheExpiredAndHoldsNoStorageWhenEmpty) {
+    TestModifiable a, x, b, y;
     Dependencies list;
-    list.Clear();
     list.Squeze();
     EXPECT_EQ(list.Begin(), nullptr);
-    list.Insert(a);
-    IModifiable::Identifier const* const first = list.Begin();
-    list.Insert(b);
-    EXPECT_NE(list.Begin(), first);  // every Insert moves the entries
-    list.Insert(a);
-    IModifiable::Identifier const* const before = list.Begin();
-    list.Squeze();   // nothing expired: the storage stays
-    list.Remove(a);  // the first match, the tail moved forward in place
-    EXPECT_EQ(Entries(list), (Addresses{&b, &a}));
-    EXPECT_EQ(list.Begin(), before);
-    list.Remove(b);
-    list.Remove(a);
-    EXPECT_EQ(list.Begin(), nullptr);
-    EXPECT_EQ(list.End(), nullptr);
-}
-
-TEST(DependenciesTest, SquezeDropsExpiredEntriesAndKeepsTheOrderOfTheOthers) {
-    TestModifiable a, x, b, y, c;
     x.Expire();  // inserted unchecked
-    Dependencies list;
-    for (TestModifiable* m : {&a, &x, &b, &y, &c}) {
+    for (TestModifiable* m : {&a, &x, &b, &y, &a}) {
+        IModifiable::Identifier const* const before = list.Begin();
         list.Insert(*m);
+        EXPECT_NE(list.Begin(), before);  // every Insert moves the entries
     }
     y.Expire();
-    a.Expire();
-    list.Remove(a);  // still found by address
+    IModifiable::Identifier const* const before = list.Begin();
+    list.Remove(a);  // the first match, the tail moved forward in place
+    EXPECT_EQ(list.Begin(), before);
     list.Squeze();
-    EXPECT_EQ(Entries(list), (Addresses{&b, &c}));
+    EXPECT_EQ(Entries(list), (Addresses{&b, &a}));
     b.Expire();
-    c.Expire();
+    a.Expire();
     list.Squeze();
     EXPECT_EQ(list.Begin(), nullptr);
     EXPECT_EQ(list.End(), nullptr);
 }
 
 TEST(DependenciesTest, CyclesAreFoundFromEveryMemberAndFromAboveButNotInADiamond) {
-    auto a = Node::Create<Tracker>(), b = Node::Create<Tracker>(), c = Node::Create<Tracker>();
-    auto d = Node::Create<Tracker>();
+    Ptr<Tracker> const a = Node::Create<Tracker>(), b = Node::Create<Tracker>(), c = Node::Create<Tracker>(),
+                       d = Node::Create<Tracker>();
     TestModifiable notATracker;
     a->Deps().Insert(notATracker);  // ends its branch, as an expired entry does
     Link(a, {Node::Create<Tracker>(), b, c});
@@ -100,14 +83,8 @@ TEST(DependenciesTest, RefusalsAreReportedAndChangeNothing) {
     std::pair<std::function<void()>, std::string> const cases[] = {
         {[&] { list.Remove(missing); }, remove},
         {[&] { empty.Remove(a); }, remove},
-        {[&] {
-             IdSearch{IdSearch::PerNodeOp(), ignore};
-         },
-         "\"_perNodeOp" + search},
-        {[&] {
-             IdSearch{descend, IdSearch::CycleOp()};
-         },
-         "\"_cycleDetectOp" + search},
+        {[&] { IdSearch const search(IdSearch::PerNodeOp(), ignore); }, "\"_perNodeOp" + search},
+        {[&] { IdSearch const search(descend, IdSearch::CycleOp()); }, "\"_cycleDetectOp" + search},
     };
     for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
         for (auto const& [action, text] : cases) {

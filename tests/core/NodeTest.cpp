@@ -4,39 +4,27 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/function.hpp>
+
+#include <sstream>
 #include <stdexcept>
 #include <tuple>
+#include <typeinfo>
 
 using namespace graphtest;
 using qeldebug::allocationtracker;
 
 namespace {
 
-class Empty : public Node {};
-
-class ThrowsOnConstruction : public Node {
-public:
-    ThrowsOnConstruction() : _width(this, "width") { throw std::runtime_error("refused"); }
-    TestProperty _width;
-};
-
-// Touches itself after its deallocation was announced.
-class TouchesWhenDestroyed : public Node {
-public:
-    explicit TouchesWhenDestroyed(bool& p_stampMoved) : _stampMoved(p_stampMoved) {}
-    ~TouchesWhenDestroyed() override {
-        TimeStamp const before = Time();
-        Touch();
-        _stampMoved = Time() != before;
-    }
-    bool& _stampMoved;
+struct ThrowsOnConstruction : Node {
+    ThrowsOnConstruction() : width(*this, "width") { throw std::runtime_error("refused"); }
+    Property<int> width;
 };
 
 // Refuses its deallocation, so that the deleter fails; the test ends it by hand.
-class RefusesToGo : public Node {
-protected:
-    void TouchThis(IModifiable::ModifiableType, IModifiable::Change, IModifiable::Relationship, WeakPtr<Node> const&,
-                   std::string const&, boost::any const&) override {
+struct RefusesToGo : Node {
+    void TouchThis(ModifiableType, Change, Relationship, WeakPtr<Node> const&, std::string const&,
+                   boost::any const&) override {
         throw std::runtime_error("not now");
     }
 };
@@ -47,17 +35,73 @@ std::tuple<int, int, std::size_t, std::size_t> Counters() {
             allocationtracker::bytes_in_use()};
 }
 
+// Each class is created by one test only, which sees its first registration; the
+// two with 8 and 9 letters are spelled with 25 and 26 characters.
+struct Exactly8 : Node {};
+struct NineChars : Node {};
+struct NeedsArgument : Node {
+    explicit NeedsArgument(int) {}
+};
+struct Spawned : Node {};
+struct Leaf : Node {};
+
+// Creates a node of a class not registered yet when `spawn` is set.
+struct Spawner : Node {
+    Spawner() {
+        if (spawn) {
+            Node::Create<Spawned>();
+        }
+    }
+    static inline bool spawn = false;
+};
+
+// Asks for a clone of itself before the creation step has recorded its type id.
+struct ClonesTooEarly : Node {
+    ClonesTooEarly() {
+        failure = CheckFailure([&] { CreateTypeOf(Ptr<Node>(boost::shared_ptr<Node>(this, [](Node*) {}))); });
+    }
+    std::string failure;
+};
+
+struct Dumped : Node {
+    Property<int> width{*this, "width", 10}, count{*this, "count"};
+    ExplicitRef parent{*this, "parent"};
+    ExplicitRefList children{*this, "children"};
+};
+
+Names TypeTraces(capture const& p_capture) {
+    Names result;
+    for (auto const& r : qeltest::OfKind(p_capture, reportkind::dout)) {
+        if (r.category == "NodeTypeInfo") {
+            result.push_back(r.text);
+        }
+    }
+    return result;
+}
+
+// The node line, with the class name as given or whole.
+std::string Line(Ptr<Node> const& p_node, std::string const& p_type = "") {
+    return "id(" + std::to_string(UniqueIdOf(p_node)) + ") name() type.id(" + std::to_string(TypeIdOf(p_node)) +
+           ") type(" + (p_type.empty() ? typeid(*p_node).name() : p_type) + ") ";
+}
+
+std::string DumpOf(Node const& p_node, int p_verbosity, std::size_t p_indent) {
+    std::ostringstream stream;
+    p_node.Dump(stream, static_cast<Verbosity>(p_verbosity), p_indent);
+    return stream.str();
+}
+
 }  // namespace
 
 TEST(NodeLifetimeTest, ANodeLeavesNoTraceAndAThrowingConstructorIsRolledBack) {
     auto const before = Counters();
+    auto const [nodes, memory, blocks, bytes] = before;
     IModifiable::Identifier id;
     {
-        auto node = Node::Create<Empty>();
+        auto node = Node::Create<RecordingNode>();
         id = node->Id();
-        auto const [nodes, memory, blocks, bytes] = before;
-        EXPECT_EQ(Counters(),
-                  std::make_tuple(nodes + 1, memory + int{sizeof(Empty)}, blocks + 1, bytes + sizeof(Empty)));
+        std::size_t const size = sizeof(RecordingNode);
+        EXPECT_EQ(Counters(), std::make_tuple(nodes + 1, memory + static_cast<int>(size), blocks + 1, bytes + size));
     }
     EXPECT_TRUE(id.Expired());
     EXPECT_EQ(Counters(), before);
@@ -65,34 +109,21 @@ TEST(NodeLifetimeTest, ANodeLeavesNoTraceAndAThrowingConstructorIsRolledBack) {
     EXPECT_EQ(Counters(), before);  // its registered property included
 }
 
-TEST(NodeLifetimeTest, DeletionTellsTheDependentsWithAnExpiredOriginatorAndWritesOneTrace) {
-    TouchLog log;
+TEST(NodeLifetimeTest, DeletionTellsTheDependentsWithAnExpiredOriginatorAndTouchesAfterItOnlyWarn) {
+    std::string log;
     auto doomed = Node::Create<RecordingNode>("doomed", &log), child = Node::Create<RecordingNode>("c", &log);
-    auto grandchild = Node::Create<RecordingNode>("g", &log);
     doomed->Deps().Insert(*child);
-    child->Deps().Insert(*grandchild);
+    doomed->touchWhenDestroyed = true;
     std::string const trace = "delete node id(" + std::to_string(UniqueIdOf(doomed)) + ") type(" +
                               std::to_string(TypeIdOf(doomed)) +
                               ") : count = " + std::to_string(Node::_debugNodeCount.load());
     capture cap;
     doomed = Ptr<RecordingNode>();
-    EXPECT_EQ(log.trail, "doomedS-:D cE-:D gI-:D");
-    EXPECT_EQ(log.typesAndNames.back(), std::make_pair(IModifiable::TypeNode, std::string("doomed")));
+    EXPECT_EQ(log, "doomedS-:D0doomed cE-:D0doomed");  // and nothing after the announcement
     EXPECT_EQ(qeltest::Texts(cap, reportkind::dout), Names{trace});
-    EXPECT_EQ(cap.records()[0].category, "Trace");
-}
-
-TEST(NodeLifetimeTest, ATouchAfterTheDeallocationIsAnnouncedOnlyWarns) {
-    bool stampMoved = true;
-    TouchLog log;
-    auto dependent = Node::Create<RecordingNode>("d", &log);
-    auto node = Node::Create<TouchesWhenDestroyed>(stampMoved);
-    node->Deps().Insert(*dependent);
-    capture cap;
-    node = Ptr<TouchesWhenDestroyed>();
+    EXPECT_EQ(cap.records().at(0).category, "Trace");
     EXPECT_EQ(qeltest::Texts(cap, reportkind::derr), Names{"WARNING : Event propagation after node is deallocated!"});
-    EXPECT_EQ(log.trail, "dE-:D");  // and nothing after it
-    EXPECT_FALSE(stampMoved);
+    EXPECT_EQ(cap.records().size(), 2u);
 }
 
 TEST(NodeLifetimeTest, AFailedDeletionIsReportedTwiceAndKeepsTheNodeCounted) {
@@ -100,21 +131,133 @@ TEST(NodeLifetimeTest, AFailedDeletionIsReportedTwiceAndKeepsTheNodeCounted) {
     auto node = Node::Create<RefusesToGo>();
     RefusesToGo* const raw = node.Get();
     auto const alive = Counters();
-    {
-        capture cap(failpolicy::throwing);
-        EXPECT_NO_THROW(node = Ptr<RefusesToGo>());
-        ASSERT_EQ(cap.records().size(), 3u);  // the trace first
-        EXPECT_EQ(cap.records()[1].kind, reportkind::derr);
-        EXPECT_EQ(cap.records()[1].category, "");
-        EXPECT_EQ(cap.records()[1].text,
-                  "WARNING: \"false && \"Exception caught while deallocating a node!\"\" - void __cdecl "
-                  "Qel::Chart::Core::Node::Deleter(class Qel::Chart::Core::Node *) throw() @line239");
-        EXPECT_EQ(cap.records()[2].kind, reportkind::handleexcept);
-        EXPECT_EQ(cap.records()[2].text,
-                  "void __cdecl Qel::Chart::Core::Node::Deleter(class Qel::Chart::Core::Node *) throw() @line240");
-    }
+    capture cap(failpolicy::throwing);
+    EXPECT_NO_THROW(node = Ptr<RefusesToGo>());
+    ASSERT_EQ(cap.records().size(), 3u);  // the trace first
+    EXPECT_EQ(cap.records()[1].kind, reportkind::derr);
+    EXPECT_EQ(cap.records()[1].category, "");
+    EXPECT_EQ(cap.records()[1].text,
+              "WARNING: \"false && \"Exception caught while deallocating a node!\"\" - void __cdecl "
+              "Qel::Chart::Core::Node::Deleter(class Qel::Chart::Core::Node *) throw() @line239");
+    EXPECT_EQ(cap.records()[2].kind, reportkind::handleexcept);
+    EXPECT_EQ(cap.records()[2].text,
+              "void __cdecl Qel::Chart::Core::Node::Deleter(class Qel::Chart::Core::Node *) throw() @line240");
     EXPECT_EQ(Counters(), alive);
     raw->~RefusesToGo();
     Node::_debugNodeMemUsage.add(-static_cast<int>(allocationtracker::deallocate(raw)));
     EXPECT_EQ(Counters(), before);
+}
+
+TEST(NodeRegistryTest, ClassesGetConsecutiveIdsAreTracedOnceAndCloneToFreshNodes) {
+    capture cap;
+    Ptr<Node> const first = Node::Create<Exactly8>(), second = Node::Create<NineChars>(),
+                    firstAgain = Node::Create<Exactly8>();
+    unsigned const id = TypeIdOf(first);
+    EXPECT_EQ(TypeIdOf(second), id + 1);
+    EXPECT_EQ(TypeIdOf(firstAgain), id);
+    auto trace = [](unsigned p_id, char const* p_name) {
+        return "id(" + std::to_string(p_id) + ") name(" + p_name + ")";
+    };
+    EXPECT_EQ(TypeTraces(cap), (Names{trace(id, typeid(Exactly8).name()), trace(id + 1, typeid(NineChars).name())}));
+    first->Touch();
+    Ptr<Node> const clone = Node::CreateTypeOf(first);
+    EXPECT_NE(clone.Get(), first.Get());
+    EXPECT_EQ(clone->Type().Get(), typeid(Exactly8));
+    EXPECT_EQ(TypeIdOf(clone), id);
+    EXPECT_EQ(clone->Time(), TimeStamp());  // nothing is copied
+    EXPECT_THROW(Node::CreateTypeOf(Ptr<Node>()), NullPtrException);
+    auto needsArgument = Node::Create<NeedsArgument>(7);  // so its factory is empty
+    int const nodes = Node::_debugNodeCount.load();
+    try {
+        Node::CreateTypeOf(needsArgument);
+        ADD_FAILURE() << "an empty factory was called without an exception";
+    } catch (boost::bad_function_call const& e) {
+        EXPECT_STREQ(e.what(), "call to empty boost::function");
+    }
+    EXPECT_EQ(Node::_debugNodeCount.load(), nodes);
+    EXPECT_NO_THROW(Node::CreateTypeOf(first));  // the registry lock was released
+    // Up to 25 characters the class name is shown whole, beyond only its last 25.
+    ASSERT_EQ(std::string(typeid(Exactly8).name()), "N12_GLOBAL__N_18Exactly8E");
+    NodeAccess(first).SetName("flow");
+    std::ostringstream firstLine, secondLine;
+    firstLine << *first;
+    secondLine << second;
+    EXPECT_EQ(firstLine.str(), "id(" + std::to_string(UniqueIdOf(first)) + ") name(flow) type.id(" +
+                                   std::to_string(id) + ") type(N12_GLOBAL__N_18Exactly8E) ");
+    EXPECT_EQ(secondLine.str(), Line(second, "...12_GLOBAL__N_19NineCharsE"));
+}
+
+TEST(NodeRegistryTest, AFactoryThatRegistersAClassFailsToLockTheRegistry) {
+    Spawner::spawn = false;
+    auto spawner = Node::Create<Spawner>();
+    auto const before = Counters();
+    Spawner::spawn = true;
+    try {
+        Node::CreateTypeOf(spawner);
+        ADD_FAILURE() << "the registry was locked twice by one thread";
+    } catch (qelthreads::mutex_base<1>::bad_mutex const& e) {
+        std::string const text = e.what(), ending = " : failed to lock";
+        EXPECT_TRUE(text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending) << text;
+    }
+    EXPECT_EQ(Counters(), before);
+    // Outside a factory the class registers normally, and the lock is free again.
+    capture cap;
+    auto direct = Node::Create<Spawner>();
+    Names const traces = TypeTraces(cap);
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_NE(traces[0].find(std::string(") name(") + typeid(Spawned).name() + ")"), std::string::npos);
+    EXPECT_EQ(Node::CreateTypeOf(spawner)->Type().Get(), typeid(Spawner));
+    Spawner::spawn = false;
+}
+
+TEST(NodeDumpTest, EachVerbosityAddsASectionAndTheIndentPrefixesEveryLine) {
+    auto node = Node::Create<Dumped>();
+    auto first = Node::Create<Leaf>();
+    node->children.Attach(first);
+    TestModifiable notANode;
+    node->Deps().Insert(*first);
+    node->Deps().Insert(*Node::Create<Leaf>());  // expired at once
+    node->Deps().Insert(notANode);
+    std::string const head = std::string(80, '-') + "\n+ " + Line(node) + "\n";
+    std::string const refs = "\tref     : parent\n\tref-list: children\n\t-> " + Line(first) + "\n";
+    std::string const properties = "\twidth = 10\n\tcount = <undefined>\n" + refs;
+    EXPECT_EQ(DumpOf(*node, -1, 0), head);
+    EXPECT_EQ(DumpOf(*node, DumpHeader, 0), head);
+    EXPECT_EQ(DumpOf(*node, DumpRefs, 0), head + refs);
+    EXPECT_EQ(DumpOf(*node, DumpProperties, 0), head + properties);
+    EXPECT_EQ(DumpOf(*node, DumpDependents, 0), head + properties + "\tdependents: \n\t    [0] " + Line(first) +
+                                                    "\n\t    [1] ** expired **\n\t    [2] ## unknown (property?) ##\n");
+    node->Deps().Remove(notANode);
+    EXPECT_EQ(DumpOf(*node, DumpRefs, 2), "\t\t" + std::string(78, '-') + "\n\t\t+ " + Line(node) +
+                                              "\n\t\t\tref     : parent\n\t\t\tref-list: children\n\t\t\t-> " +
+                                              Line(first) + "\n");
+    for (std::size_t indent : {80u, 81u}) {
+        std::string const tabs(indent, '\t');
+        EXPECT_EQ(DumpOf(*first, 7, indent), tabs + "\n" + tabs + "+ " + Line(first) + "\n");
+    }
+}
+
+TEST(NodeRegistryTest, CloningTooEarlyAndDumpingADependentWithoutObjectAreReported) {
+    std::string const clone =
+        "\"it != NodeFactory::Register().end()\" - class Qel::Chart::Core::Ptr<class Qel::Chart::Core::Node> "
+        "__cdecl Qel::Chart::Core::Node::CreateTypeOf(const class Qel::Chart::Core::Ptr<class "
+        "Qel::Chart::Core::Node> &)";
+    std::string const dump =
+        "\"ptr\" - void __cdecl Qel::Chart::Core::Node::Dump(class std::basic_ostream<char,struct "
+        "std::char_traits<char> > &,const enum Qel::Chart::Core::Verbosity,const unsigned __int64) const";
+    auto node = Node::Create<Leaf>();
+    TestModifiable nameless;
+    nameless.nullAddress = true;
+    node->Deps().Insert(nameless);
+    std::string const written = std::string(80, '-') + "\n+ " + Line(node) + "\n\tdependents: \n\t    [0] ";
+    for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
+        bool const thrown = policy == failpolicy::throwing;
+        capture cap(policy);
+        EXPECT_EQ(Node::Create<ClonesTooEarly>()->failure, clone);  // either policy: there is no factory to call
+        std::ostringstream stream;
+        EXPECT_EQ(CheckFailure([&] { node->Dump(stream, DumpDependents, 0); }), thrown ? dump : "<returned>");
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure), (Names{clone, dump}));
+        EXPECT_EQ(stream.str(), thrown ? written : written + "## unknown (property?) ##\n");
+    }
+    node->Deps().Remove(nameless);
 }
