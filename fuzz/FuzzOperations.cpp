@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -21,20 +20,10 @@ namespace {
 // per execution.
 constexpr std::size_t kMaxSteps = 256;
 
-qelmodel::ModelLimits Limits() {
-    qelmodel::ModelLimits limits;
-    // Same switch as the randomized test: hooks may then drop the last owner
-    // of a node while a change of its property propagates.
-    char const* release = std::getenv("QEL_MODEL_RELEASE_PROPERTY_ROOT");
-    limits.releasePropertyRoot = release != nullptr && std::strcmp(release, "1") == 0;
-    return limits;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* p_data, std::size_t p_size) {
-    static qelmodel::ModelLimits const limits = Limits();
-    std::string const failure = qelmodel::RunBytes(p_data, p_size, kMaxSteps, limits);
+    std::string const failure = qelmodel::RunBytes(p_data, p_size, kMaxSteps);
     if (!failure.empty()) {
         std::fprintf(stderr, "library and model diverged: %s\n", failure.c_str());
         std::abort();
