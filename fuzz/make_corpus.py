@@ -43,8 +43,7 @@ def fixed(ranges, name, a, b, c):
 # A few programs written out: chain, diamond, a cycle and duplicate entries,
 # and a dependent whose hook drops the last owner of the node being touched
 # (C0 C1 C2, 1 depends on 0, 2 on 1, 1's hook releases 0, touch 0), or whose
-# property is being set (which the model leaves out unless
-# QEL_MODEL_RELEASE_PROPERTY_ROOT=1).
+# property is being set.
 def written(ranges):
     create = [fixed(ranges, 'Create', slot, 0, 2) for slot in range(4)]
     insert = lambda owner, dependent: fixed(ranges, 'Insert', owner, dependent, 1)
