@@ -1,5 +1,4 @@
-// Nodes that log their touches, a modifiable that is no node, and a way to
-// reach private table members.
+// Nodes that log their touches and a way to reach private table members.
 #ifndef QEL_TESTS_CORE_NODETESTSUPPORT_H
 #define QEL_TESTS_CORE_NODETESTSUPPORT_H
 
@@ -9,8 +8,6 @@
 #include <Property.h>
 
 #include "TestSupport.h"
-
-#include <boost/shared_ptr.hpp>
 
 #include <functional>
 #include <string>
@@ -46,9 +43,8 @@ inline unsigned short TypeIdOf(Ptr<Node> const& p_node) { return NodeAccess(p_no
 class RecordingNode : public Node {
 public:
     explicit RecordingNode(std::string p_label = "", std::string* p_log = nullptr)
-        : _label(std::move(p_label)), _log(p_log) {}
-    std::string const Name() const override { return _label; }
-    unsigned Stamp() const { return Time().Counter(); }
+        : label(std::move(p_label)), log(p_log) {}
+    std::string const Name() const override { return label; }
     void CallTouchThis(Change p_change, Relationship p_relationship, WeakPtr<Node> const& p_originator) {
         TouchThis(TypeProperty, p_change, p_relationship, p_originator, "width", boost::any());
     }
@@ -59,42 +55,30 @@ public:
     }
     std::function<void()> onForce;  // runs before the node handles a Force
     bool touchWhenDestroyed = false;
+    std::string const label;
+    std::string* const log;
 
 protected:
     void TouchThis(ModifiableType type, Change change, Relationship relationship, WeakPtr<Node> const& p_originator,
                    std::string const& name, boost::any const& value) override {
-        if (_log != nullptr) {
-            *_log += (_log->empty() ? "" : " ") + _label + "SEI"[relationship] +
-                     (p_originator.Expired() ? "-" : p_originator.Lock()->Name()) + ":" + "ECARDF"[change] +
-                     std::to_string(type) + name;
+        if (log != nullptr) {
+            *log += (log->empty() ? "" : " ") + label + "SEI"[relationship] +
+                    (p_originator.Expired() ? "-" : p_originator.Lock()->Name()) + ":" + "ECARDF"[change] +
+                    std::to_string(type) + name;
         }
         if (change == Force && onForce) {
             onForce();
         }
         Node::TouchThis(type, change, relationship, p_originator, name, value);
     }
-
-private:
-    std::string _label;
-    std::string* _log;
 };
 
-/// A modifiable that is no dependency tracker, alive until `Expire()`.
-class TestModifiable : public IModifiable {
-public:
-    TestModifiable() : _anchor(static_cast<IModifiable*>(this), [](IModifiable*) {}) {}
-    void TouchThis(ModifiableType, Change, Relationship, WeakPtr<Node> const&, std::string const&,
-                   boost::any const&) override {}
-    Identifier Id() const override {
-        return Identifier(nullAddress ? nullptr : const_cast<TestModifiable*>(this), _anchor);
+/// The nodes in `p_to` depend on `p_from`, in that order.
+inline void Link(Ptr<RecordingNode> const& p_from, std::initializer_list<Ptr<RecordingNode>> p_to) {
+    for (auto const& to : p_to) {
+        p_from->Deps().Insert(*to);
     }
-    TimeStamp const Time() const override { return TimeStamp(); }
-    void Expire() { _anchor.reset(); }
-    bool nullAddress = false;  // its identifier names no object
-
-private:
-    boost::shared_ptr<IModifiable> _anchor;
-};
+}
 
 /// The addresses named by a list's entries, in order.
 inline Addresses Entries(Dependencies const& p_list) {
