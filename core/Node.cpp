@@ -96,8 +96,11 @@ public:
             }
             p_node->SendDeallocate();
             p_node->Deps().Clear();
+            // The block starts at the most derived object, which need not be
+            // where its Node part is (a class may list another base first).
+            void* const block = dynamic_cast<void*>(p_node);
             p_node->~Node();
-            std::size_t const bytes = qeldebug::allocationtracker::deallocate(p_node);
+            std::size_t const bytes = qeldebug::allocationtracker::deallocate(block);
             Node::_debugNodeMemUsage.add(-static_cast<int>(bytes));
             --Node::_debugNodeCount;
         } catch (...) {

@@ -22,7 +22,44 @@ struct ChainLink : Node {
     Ptr<ChainLink> previous;
 };
 
+// Node classes whose tracker part stands at a different offset each.
+template <int K>
+struct Padding {
+    virtual ~Padding() = default;
+    char bytes[8 * (K + 1)] = {};
+};
+template <int K>
+struct Padded : Padding<K>, RecordingNode {
+    using RecordingNode::RecordingNode;
+};
+
 }  // namespace
+
+// The walk remembers tracker offsets for a few classes at a time: more
+// classes than it keeps, met in turn, must each still reach their own list.
+TEST(PropagationTest, TrackersOfManyClassesAreFoundAtTheirOwnOffsets) {
+    Graph g;
+    auto head = g.Add("h");
+    std::vector<Ptr<RecordingNode>> nodes;
+    std::string expected = "hS-:F0h";
+    auto add = [&](Ptr<RecordingNode> const& p_node) {
+        auto leaf = g.Add(p_node->label + "'");
+        Link(head, {p_node});
+        Link(p_node, {leaf});
+        nodes.insert(nodes.end(), {p_node, leaf});
+        expected += " " + p_node->label + "Eh:F0h " + leaf->label + "Ih:F0h";
+    };
+    for (int round = 0; round < 2; ++round) {
+        add(Node::Create<Padded<0>>("a", &g.log));
+        add(Node::Create<Padded<1>>("b", &g.log));
+        add(Node::Create<Padded<2>>("c", &g.log));
+        add(Node::Create<Padded<3>>("d", &g.log));
+        add(Node::Create<Padded<4>>("e", &g.log));
+        add(g.Add("f"));
+    }
+    head->Touch();
+    EXPECT_EQ(g.log, expected);
+}
 
 TEST(PropagationTest, DepthFirstInListOrderOncePerPathUntilAListAlreadyOnThePath) {
     Graph g;
