@@ -40,6 +40,24 @@ TEST(ModificationWatcherTest, CleanModifiedAndEmptyStates) {
     }
 }
 
+TEST(ModificationWatcherTest, AListAnswersForAllItsWatchers) {
+    ModificationWatcherList list;
+    EXPECT_TRUE(list.ModifiedOrEmpty());
+    EXPECT_FALSE(list.Modified());
+    Ptr<SizedNode> a = Node::Create<SizedNode>(), b = Node::Create<SizedNode>();
+    list.Append(ModificationWatcher(*a));
+    list.Append(ModificationWatcher(*b));
+    EXPECT_FALSE(list.Modified());
+    b->Touch();
+    EXPECT_TRUE(list.Modified()) << "only the second watcher is modified";
+    ModificationWatcherList copy(list);
+    copy.Reset();
+    EXPECT_FALSE(copy.Modified());
+    EXPECT_TRUE(list.Modified()) << "the copy's watchers are its own";
+    list = list;
+    EXPECT_EQ(list.End() - list.Begin(), 2);
+}
+
 TEST(ModificationWatcherTest, TheStampCounterWrapsAfter16384Touches) {
     Ptr<PlainNode> node = Node::Create<PlainNode>();
     auto touch = [&node](int p_times) {
