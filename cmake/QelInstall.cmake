@@ -5,6 +5,14 @@ include(CMakePackageConfigHelpers)
 set(QEL_CONFIG_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/QelChartCore")
 
 set(QEL_INSTALLED_TARGETS qeldebug qelchartutility qelchartcore)
+# Qel::ChartIO, the package's component IO, when it is built. Its one
+# header, the umbrella QelChartIO.h, goes where QelChartCore.h goes.
+if(TARGET qelchartio)
+  list(APPEND QEL_INSTALLED_TARGETS qelchartio)
+  set(QEL_PACKAGE_HAS_IO TRUE)
+else()
+  set(QEL_PACKAGE_HAS_IO FALSE)
+endif()
 
 # install(TARGETS) reads relative PUBLIC_HEADER entries against this
 # directory, not the one that listed them; anchor them where they were listed.

@@ -23,6 +23,7 @@ public:
     json& Root() { return _root; }
     LoadError const& Error() const { return _error; }
 
+    // NOLINTBEGIN(readability-identifier-naming): nlohmann's SAX interface names these.
     bool null() { return Put(json(nullptr)) != nullptr; }
     bool boolean(bool p_value) { return Put(json(p_value)) != nullptr; }
     bool number_integer(json::number_integer_t p_value) { return Put(json(p_value)) != nullptr; }
@@ -33,8 +34,8 @@ public:
     bool start_object(std::size_t) { return Open(json::object()); }
     bool start_array(std::size_t) { return Open(json::array()); }
     bool key(json::string_t& p_key) {
-        _levels.back()._key = std::move(p_key);
-        _levels.back()._hasKey = true;
+        _levels.back().key = std::move(p_key);
+        _levels.back().hasKey = true;
         return true;
     }
     bool end_object() { return Close(); }
@@ -48,12 +49,13 @@ public:
         }
         return Fail("malformed JSON: " + text);
     }
+    // NOLINTEND(readability-identifier-naming)
 
 private:
     struct Level {
-        json* _container;
-        std::string _key;
-        bool _hasKey;
+        json* container;
+        std::string key;
+        bool hasKey;
     };
 
     bool Open(json&& p_container) {
@@ -83,14 +85,14 @@ private:
             return &_root;
         }
         Level& top = _levels.back();
-        if (top._container->is_array()) {
-            json::array_t& array = top._container->get_ref<json::array_t&>();
+        if (top.container->is_array()) {
+            json::array_t& array = top.container->get_ref<json::array_t&>();
             array.push_back(std::move(p_value));
             return &array.back();
         }
-        auto const placed = top._container->get_ref<json::object_t&>().emplace(top._key, std::move(p_value));
+        auto const placed = top.container->get_ref<json::object_t&>().emplace(top.key, std::move(p_value));
         if (!placed.second) {
-            Fail("the key \"" + top._key + "\" appears twice");
+            Fail("the key \"" + top.key + "\" appears twice");
             return nullptr;
         }
         return &placed.first->second;
@@ -106,13 +108,13 @@ private:
     std::string Pointer() const {
         std::string pointer;
         for (std::size_t level = 0; level < _levels.size(); ++level) {
-            json const& container = *_levels[level]._container;
+            json const& container = *_levels[level].container;
             bool const innermost = level + 1 == _levels.size();
             if (container.is_array()) {
                 std::size_t const size = container.size();
                 pointer += "/" + std::to_string(innermost || size == 0 ? size : size - 1);
-            } else if (_levels[level]._hasKey) {
-                pointer += "/" + PointerToken(_levels[level]._key);
+            } else if (_levels[level].hasKey) {
+                pointer += "/" + PointerToken(_levels[level].key);
             }
         }
         return pointer;

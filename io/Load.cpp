@@ -30,17 +30,25 @@ using nlohmann::json;
 /// The owner of every node of a loaded model. It deletes them last made
 /// first: numbers follow the order in which saving met the nodes, so a node
 /// usually goes after the nodes listed as its dependents and its
-/// `Deallocate` has no one left to walk to.
+/// `Deallocate` has no one left to walk to. The nodes of a failed load have
+/// no one to tell: their lists are cleared first, so that deleting them
+/// costs no walk at all, however the document linked them.
 struct LoadedModel {
     LoadedModel() = default;
     LoadedModel(LoadedModel const&) = delete;
     LoadedModel& operator=(LoadedModel const&) = delete;
     ~LoadedModel() {
-        while (!_nodes.empty()) {
-            _nodes.pop_back();
+        if (!complete) {
+            for (Ptr<Node> const& node : nodes) {
+                node->Deps().Clear();
+            }
+        }
+        while (!nodes.empty()) {
+            nodes.pop_back();
         }
     }
-    std::vector<Ptr<Node>> _nodes;
+    std::vector<Ptr<Node>> nodes;
+    bool complete = false;
 };
 
 [[noreturn]] void Fail(std::string p_pointer, std::string p_cause) {
@@ -85,7 +93,7 @@ json const* Find(json::object_t const& p_object, char const* p_key) {
 
 std::string ValueTypeName(std::type_info const& p_type) {
     Private::ValueEntry const* const codec = Private::FindValue(p_type);
-    return codec != nullptr ? Quoted(codec->_name) : std::string(p_type.name());
+    return codec != nullptr ? Quoted(codec->name) : std::string(p_type.name());
 }
 
 // The text of the exception that is being handled.
@@ -164,7 +172,7 @@ private:
             Fail(p_at + "/class", "unknown class " + Quoted(name) + " (not registered with IO::RegisterClass)");
         }
         try {
-            _nodes.push_back(entry->_factory());
+            _nodes.push_back(entry->factory());
         } catch (...) {
             Fail(p_at + "/class", "making a " + Quoted(name) + " failed: " + CurrentCause());
         }
@@ -178,7 +186,8 @@ private:
             }
             std::string const& text = nodeName->get_ref<std::string const&>();
             if (text.size() >= Utility::LightString_Base<char>::max_string_length) {
-                Fail(p_at + "/name", "the name has " + std::to_string(text.size()) + " bytes; a node name holds at most " +
+                Fail(p_at + "/name", "the name has " + std::to_string(text.size()) +
+                                         " bytes; a node name holds at most " +
                                          std::to_string(Utility::LightString_Base<char>::max_string_length - 1));
             }
             access.SetName(text);
@@ -209,7 +218,7 @@ private:
                     ++index;
                 }
                 if (index == table.size()) {
-                    Fail(at, "class " + Quoted(_classes.back()->_name) + " has no property " + Quoted(member.first));
+                    Fail(at, "class " + Quoted(_classes.back()->name) + " has no property " + Quoted(member.first));
                 }
                 LoadValue(*table[index].second, member.second, at);
                 given[index] = true;
@@ -246,12 +255,13 @@ private:
         if (codec == nullptr) {
             Fail(p_at + "/type", "unknown value type " + Quoted(typeName) + " (not registered with IO::RegisterValue)");
         }
-        if (*codec->_type != p_property.Type()) {
-            Fail(p_at + "/type", "the property holds " + ValueTypeName(p_property.Type()) + ", not " + Quoted(typeName));
+        if (*codec->type != p_property.Type()) {
+            Fail(p_at + "/type",
+                 "the property holds " + ValueTypeName(p_property.Type()) + ", not " + Quoted(typeName));
         }
         boost::any loaded;
         try {
-            loaded = codec->_load(*value);
+            loaded = codec->load(*value);
         } catch (...) {
             Fail(p_at + "/value", CurrentCause());
         }
@@ -272,7 +282,7 @@ private:
                 ++reference;
             }
             if (reference == references.end()) {
-                Fail(at, "class " + Quoted(_classes[p_number]->_name) + " has no reference " + Quoted(member.first));
+                Fail(at, "class " + Quoted(_classes[p_number]->name) + " has no reference " + Quoted(member.first));
             }
             if (reference->IsRefList()) {
                 json::array_t const& targets = ArrayAt(member.second, at);
@@ -338,12 +348,13 @@ std::vector<Ptr<Node>> Load(std::string_view p_document) {
     json const document = Private::ReadJson(p_document);
     // Every node made so far goes with the model when the load fails.
     boost::shared_ptr<LoadedModel> const model = boost::make_shared<LoadedModel>();
-    std::vector<std::size_t> const roots = Loader(document, model->_nodes).Run();
+    std::vector<std::size_t> const roots = Loader(document, model->nodes).Run();
+    model->complete = true;
     std::vector<Ptr<Node>> result;
     result.reserve(roots.size());
     for (std::size_t const number : roots) {
         // Shares the model's count: the model lives while any root does.
-        result.emplace_back(boost::shared_ptr<Node>(model, model->_nodes[number].Get()));
+        result.emplace_back(boost::shared_ptr<Node>(model, model->nodes[number].Get()));
     }
     return result;
 }

@@ -71,8 +71,7 @@ using ValueSaver = std::function<nlohmann::json(boost::any const&)>;
 using ValueLoader = std::function<boost::any(nlohmann::json const&)>;
 
 QELIO_API void RegisterClass(std::type_info const& p_type, std::string p_name, NodeFactory p_factory);
-QELIO_API void RegisterValue(std::type_info const& p_type, std::string p_name, ValueSaver p_save,
-                             ValueLoader p_load);
+QELIO_API void RegisterValue(std::type_info const& p_type, std::string p_name, ValueSaver p_save, ValueLoader p_load);
 }  // namespace Private
 
 /// Saves and loads nodes of class `T` (derived from `Node`, default-

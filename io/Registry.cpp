@@ -91,13 +91,13 @@ T LoadFloating(json const& p_value, char const* p_name) {
 }
 
 struct Tables {
-    std::mutex _mutex;
-    std::deque<ClassEntry> _classes;
-    std::deque<ValueEntry> _values;
-    std::unordered_map<std::type_index, ClassEntry const*> _classByType;
-    std::unordered_map<std::string, ClassEntry const*> _classByName;
-    std::unordered_map<std::type_index, ValueEntry const*> _valueByType;
-    std::unordered_map<std::string, ValueEntry const*> _valueByName;
+    std::mutex mutex;
+    std::deque<ClassEntry> classes;
+    std::deque<ValueEntry> values;
+    std::unordered_map<std::type_index, ClassEntry const*> classByType;
+    std::unordered_map<std::string, ClassEntry const*> classByName;
+    std::unordered_map<std::type_index, ValueEntry const*> valueByType;
+    std::unordered_map<std::string, ValueEntry const*> valueByName;
 
     Tables() {
         AddValue<bool>(
@@ -138,50 +138,51 @@ struct Tables {
 
     template <class T, class S, class L>
     void AddValue(char const* p_name, S p_save, L p_load) {
-        Value(typeid(T), p_name,
-              [p_save](boost::any const& p_value) { return p_save(boost::any_cast<T const&>(p_value)); },
-              [p_load](json const& p_value) { return boost::any(p_load(p_value)); });
+        Value(
+            typeid(T), p_name,
+            [p_save](boost::any const& p_value) { return p_save(boost::any_cast<T const&>(p_value)); },
+            [p_load](json const& p_value) { return boost::any(p_load(p_value)); });
     }
 
     void Value(std::type_info const& p_type, std::string p_name, ValueSaver p_save, ValueLoader p_load) {
         if (p_name.empty()) {
             throw std::invalid_argument("IO::RegisterValue: a value type needs a name");
         }
-        std::lock_guard<std::mutex> lock(_mutex);
-        if (auto const known = _valueByType.find(p_type); known != _valueByType.end()) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (auto const known = valueByType.find(p_type); known != valueByType.end()) {
             throw std::invalid_argument("IO::RegisterValue: type " + std::string(p_type.name()) +
-                                        " has a codec already, named '" + known->second->_name + "'");
+                                        " has a codec already, named '" + known->second->name + "'");
         }
-        if (_valueByName.count(p_name) != 0) {
+        if (valueByName.count(p_name) != 0) {
             throw std::invalid_argument("IO::RegisterValue: the name '" + p_name + "' is taken already");
         }
-        _values.push_back(ValueEntry{&p_type, std::move(p_name), std::move(p_save), std::move(p_load)});
-        ValueEntry const& entry = _values.back();
-        _valueByType.emplace(p_type, &entry);
-        _valueByName.emplace(entry._name, &entry);
+        values.push_back(ValueEntry{&p_type, std::move(p_name), std::move(p_save), std::move(p_load)});
+        ValueEntry const& entry = values.back();
+        valueByType.emplace(p_type, &entry);
+        valueByName.emplace(entry.name, &entry);
     }
 
     void Class(std::type_info const& p_type, std::string p_name, NodeFactory p_factory) {
         if (p_name.empty()) {
             throw std::invalid_argument("IO::RegisterClass: a class needs a name");
         }
-        std::lock_guard<std::mutex> lock(_mutex);
-        if (auto const known = _classByType.find(p_type); known != _classByType.end()) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (auto const known = classByType.find(p_type); known != classByType.end()) {
             throw std::invalid_argument("IO::RegisterClass: class " + std::string(p_type.name()) +
-                                        " is registered already, as '" + known->second->_name + "'");
+                                        " is registered already, as '" + known->second->name + "'");
         }
-        if (_classByName.count(p_name) != 0) {
+        if (classByName.count(p_name) != 0) {
             throw std::invalid_argument("IO::RegisterClass: the name '" + p_name + "' is taken already");
         }
-        _classes.push_back(ClassEntry{&p_type, std::move(p_name), std::move(p_factory)});
-        ClassEntry const& entry = _classes.back();
-        _classByType.emplace(p_type, &entry);
-        _classByName.emplace(entry._name, &entry);
+        classes.push_back(ClassEntry{&p_type, std::move(p_name), std::move(p_factory)});
+        ClassEntry const& entry = classes.back();
+        classByType.emplace(p_type, &entry);
+        classByName.emplace(entry.name, &entry);
     }
 
     template <class Map, class Key>
     typename Map::mapped_type Find(Map const& p_map, Key const& p_key) {
-        std::lock_guard<std::mutex> lock(_mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         auto const found = p_map.find(p_key);
         return found == p_map.end() ? nullptr : found->second;
     }
@@ -204,19 +205,19 @@ void RegisterValue(std::type_info const& p_type, std::string p_name, ValueSaver 
 
 ClassEntry const* FindClass(std::type_info const& p_type) {
     Tables& tables = TheTables();
-    return tables.Find(tables._classByType, std::type_index(p_type));
+    return tables.Find(tables.classByType, std::type_index(p_type));
 }
 ClassEntry const* FindClass(std::string const& p_name) {
     Tables& tables = TheTables();
-    return tables.Find(tables._classByName, p_name);
+    return tables.Find(tables.classByName, p_name);
 }
 ValueEntry const* FindValue(std::type_info const& p_type) {
     Tables& tables = TheTables();
-    return tables.Find(tables._valueByType, std::type_index(p_type));
+    return tables.Find(tables.valueByType, std::type_index(p_type));
 }
 ValueEntry const* FindValue(std::string const& p_name) {
     Tables& tables = TheTables();
-    return tables.Find(tables._valueByName, p_name);
+    return tables.Find(tables.valueByName, p_name);
 }
 
 }  // namespace Private

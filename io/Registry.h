@@ -15,16 +15,16 @@ namespace IO {
 namespace Private {
 
 struct ClassEntry {
-    std::type_info const* _type;
-    std::string _name;
-    NodeFactory _factory;
+    std::type_info const* type;
+    std::string name;
+    NodeFactory factory;
 };
 
 struct ValueEntry {
-    std::type_info const* _type;
-    std::string _name;
-    ValueSaver _save;
-    ValueLoader _load;
+    std::type_info const* type;
+    std::string name;
+    ValueSaver save;
+    ValueLoader load;
 };
 
 // Lookups; null when nothing is registered. Entries never move or go, so

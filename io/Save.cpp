@@ -28,8 +28,7 @@ std::string Describe(Ptr<Node> const& p_node) {
     Core::Accessors::NodeAccess access(p_node);
     std::string name;
     access.GetName(name);
-    return "node \"" + name + "\" (id " + std::to_string(access.UniqueId()) + ", class " + p_node->Type().Name() +
-           ")";
+    return "node \"" + name + "\" (id " + std::to_string(access.UniqueId()) + ", class " + p_node->Type().Name() + ")";
 }
 
 // The number of values in `p_value` and how deep its arrays and objects
@@ -79,8 +78,8 @@ public:
         document["nodes"] = std::move(nodes);
         document["roots"] = std::move(roots);
         if (_values > kMaxValues) {
-            throw SaveError("IO::Save: the document would have " + std::to_string(_values) +
-                            " values, more than the " + std::to_string(kMaxValues) + " that IO::Load reads");
+            throw SaveError("IO::Save: the document would have " + std::to_string(_values) + " values, more than the " +
+                            std::to_string(kMaxValues) + " that IO::Load reads");
         }
         return document;
     }
@@ -133,7 +132,7 @@ private:
             throw SaveError("IO::Save: " + Describe(p_node) +
                             ": the class has no name to be saved under (IO::RegisterClass)");
         }
-        node["class"] = entry->_name;
+        node["class"] = entry->name;
         std::string name;
         access.GetName(name);
         if (!name.empty()) {
@@ -212,30 +211,29 @@ private:
         boost::any value;
         p_property.GetValue(value);
         Private::ValueEntry const* const codec =
-            _codecs.Get(std::type_index(value.type()), [&value](std::type_index const&) {
-                return Private::FindValue(value.type());
-            });
+            _codecs.Get(std::type_index(value.type()),
+                        [&value](std::type_index const&) { return Private::FindValue(value.type()); });
         if (codec == nullptr) {
             throw SaveError("IO::Save: " + Describe(p_node) + ", property \"" + p_property.Name() +
                             "\": values of type " + value.type().name() + " have no codec (IO::RegisterValue)");
         }
         json saved;
         try {
-            saved = codec->_save(value);
+            saved = codec->save(value);
         } catch (std::exception const& e) {
             throw SaveError("IO::Save: " + Describe(p_node) + ", property \"" + p_property.Name() + "\": the " +
-                            codec->_name + " codec failed: " + e.what());
+                            codec->name + " codec failed: " + e.what());
         }
         auto const [values, depth] = Measure(saved);
         if (depth + kValueDepth > kMaxDepth) {
             throw SaveError("IO::Save: " + Describe(p_node) + ", property \"" + p_property.Name() + "\": the " +
-                            codec->_name + " codec gives arrays and objects " + std::to_string(depth) +
-                            " levels deep, more than IO::Load reads there (" +
-                            std::to_string(kMaxDepth - kValueDepth) + ")");
+                            codec->name + " codec gives arrays and objects " + std::to_string(depth) +
+                            " levels deep, more than IO::Load reads there (" + std::to_string(kMaxDepth - kValueDepth) +
+                            ")");
         }
         _values += 3 + values;
         json property = json::object();
-        property["type"] = codec->_name;
+        property["type"] = codec->name;
         property["value"] = std::move(saved);
         return property;
     }
@@ -259,8 +257,8 @@ std::string Save(std::vector<Ptr<Node>> const& p_roots) {
         saver.ThrowUnwritable(document, e);
     }
     if (text.size() > kMaxDocumentBytes) {
-        throw SaveError("IO::Save: the document would have " + std::to_string(text.size()) +
-                        " bytes, more than the " + std::to_string(kMaxDocumentBytes) + " that IO::Load reads");
+        throw SaveError("IO::Save: the document would have " + std::to_string(text.size()) + " bytes, more than the " +
+                        std::to_string(kMaxDocumentBytes) + " that IO::Load reads");
     }
     return text;
 }

@@ -10,7 +10,7 @@ jobs=2
 # Installs the packages the build needs, touching apt only when one is missing.
 install_dependencies() {
   # make is named because cmake only recommends it, and recommends are skipped.
-  install_packages cmake make g++ libboost-dev libgtest-dev libbenchmark-dev
+  install_packages cmake make g++ libboost-dev libgtest-dev libbenchmark-dev nlohmann-json3-dev
 }
 
 # install_packages <package...>: installs those that are missing.

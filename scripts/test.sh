@@ -4,8 +4,8 @@
 #   bash scripts/test.sh              plain build in build/, then ctest
 #   bash scripts/test.sh --sanitize   ASan+UBSan build in build-asan/, then ctest
 #   bash scripts/test.sh --tsan       ThreadSanitizer build in build-tsan/, then ctest
-#   bash scripts/test.sh --lint       clang-format check of every source, clang-tidy on core/
-#   bash scripts/test.sh --fuzz       the operations fuzzer for 60 seconds (scripts/fuzz.sh)
+#   bash scripts/test.sh --lint       clang-format check of every source, clang-tidy on core/ and io/
+#   bash scripts/test.sh --fuzz       each fuzzer for 45 seconds (scripts/fuzz.sh)
 #   bash scripts/test.sh --all        all of the above, one after the other (what CI runs)
 #
 # Missing tools are installed with apt-get (run as root). Exits non-zero on
@@ -77,10 +77,10 @@ if [ "$lint" -eq 1 ]; then
   if [ ! -f "$root/build/compile_commands.json" ]; then
     configure build -DQEL_SANITIZE=OFF -DQEL_SANITIZE_THREAD=OFF
   fi
-  echo "== clang-tidy on core/"
-  (cd "$root" && clang-tidy -p build --quiet core/*.cpp core/accessors/*.cpp)
+  echo "== clang-tidy on core/ and io/"
+  (cd "$root" && clang-tidy -p build --quiet core/*.cpp core/accessors/*.cpp io/*.cpp)
 fi
 if [ "$fuzz" -eq 1 ]; then
-  bash "$root/scripts/fuzz.sh" 60
+  bash "$root/scripts/fuzz.sh" 45
 fi
 echo "== All tests passed"

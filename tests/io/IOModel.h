@@ -134,7 +134,7 @@ inline Sample MakeSample() {
     full->Deps().Insert(*empty);  // a cycle: full -> empty -> full
     empty->Deps().Insert(*full);
     full->Deps().Insert(*gone);
-    full->Deps().Insert(*empty);      // listed twice
+    full->Deps().Insert(*empty);  // listed twice
     shared->Deps().Insert(*tail);
     gone = Ptr<Plain>();
 

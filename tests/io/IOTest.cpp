@@ -160,12 +160,12 @@ TEST(IORegister, RefusesASecondNameForAClassOrValueTypeAndANameTwice) {
     EXPECT_THROW(IO::RegisterClass<Plain>("Plain again"), std::invalid_argument);
     EXPECT_THROW(IO::RegisterClass<Unregistered>("Plain"), std::invalid_argument);
     EXPECT_THROW(IO::RegisterValue<double>("real", save, load), std::invalid_argument);
-    EXPECT_THROW(IO::RegisterValue<long double>(
-                     "double", [](long double const&) { return nlohmann::json(); },
-                     [](nlohmann::json const&) { return 0.0L; }),
-                 std::invalid_argument);
-    EXPECT_THROW(IO::RegisterValue<char>("colour", [](char const&) { return nlohmann::json(); },
-                                         [](nlohmann::json const&) { return 'c'; }),
+    EXPECT_THROW(
+        IO::RegisterValue<long double>(
+            "double", [](long double const&) { return nlohmann::json(); }, [](nlohmann::json const&) { return 0.0L; }),
+        std::invalid_argument);
+    EXPECT_THROW(IO::RegisterValue<char>(
+                     "colour", [](char const&) { return nlohmann::json(); }, [](nlohmann::json const&) { return 'c'; }),
                  std::invalid_argument);
     // Refusals change nothing: the names still mean what they meant.
     EXPECT_EQ(IO::Save({Node::Create<Plain>()}).find("Plain again"), std::string::npos);
@@ -205,8 +205,8 @@ TEST(IOLoad, NamesThePlaceAndCauseAndLeavesNothingBehind) {
         {doc(R"({"class":"Plain","properties":{"x":{"type":"string","value":"1"}}})"), "/nodes/1/properties/x/type",
          "the property holds \"double\", not \"string\""},
         {doc(R"({"class":"Plain","properties":{"x":{"value":1}}})"), "/nodes/1/properties/x", "no \"type\""},
-        {doc(R"({"class":"Plain","properties":{"x":{"type":"double","value":"1"}}})"),
-         "/nodes/1/properties/x/value", "expected a number, \"nan\", \"inf\" or \"-inf\" for double"},
+        {doc(R"({"class":"Plain","properties":{"x":{"type":"double","value":"1"}}})"), "/nodes/1/properties/x/value",
+         "expected a number, \"nan\", \"inf\" or \"-inf\" for double"},
         {doc(R"({"class":"Everything","properties":{"int":{"type":"int","value":2147483648}}})"),
          "/nodes/1/properties/int/value", "2147483648 is out of range for int"},
         {doc(R"({"class":"Everything","properties":{"unsigned":{"type":"unsigned","value":-1}}})"),
