@@ -33,7 +33,7 @@ constexpr std::size_t kMaxDocumentBytes = 256u << 20;
 /// Nested arrays and objects, the document's own object counting as 1.
 constexpr std::size_t kMaxDepth = 64;
 /// JSON values of every kind (an object, its keys' values, each array element...).
-constexpr std::size_t kMaxValues = 16u << 20;
+constexpr std::size_t kMaxValues = 8u << 20;
 
 /// What `Save` throws: a node whose class, or a property value whose type,
 /// has no registration, a codec that failed, or a model too large to load
