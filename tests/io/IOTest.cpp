@@ -151,6 +151,16 @@ TEST(IOSave, RefusesWhatItCannotNameAndWritesNothing) {
     EXPECT_TRUE(out.str().empty());
     odd->_list.ResetValue();
     EXPECT_NO_THROW(IO::Save({odd})) << "an undefined value needs no codec";
+
+    Ptr<Everything> const binary = Named<Everything>("binary");
+    binary->_string.Set("\xff");
+    try {
+        IO::Save({binary});
+        ADD_FAILURE() << "saved a string that is not UTF-8";
+    } catch (IO::SaveError const& e) {
+        EXPECT_NE(std::string(e.what()).find("node \"binary\" (id "), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("property \"string\""), std::string::npos) << e.what();
+    }
 }
 
 TEST(IORegister, RefusesASecondNameForAClassOrValueTypeAndANameTwice) {
