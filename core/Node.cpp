@@ -306,6 +306,19 @@ void Node::operator delete[](void* /*p_block*/) {
     std::abort();
 }
 
+void Private::ReportEndedEarly(Node const& p_node, char const* p_text) noexcept {
+    // Before Create set _self (a derived constructor threw) nobody can have
+    // used the object yet; once Deallocate was sent, its end is expected.
+    if (p_node._self.Expired() || p_node.IsDeallocated()) {
+        return;
+    }
+    try {
+        Private::ReportEnsure(p_text);
+    } catch (...) {
+        // A destructor reports and goes on: the record is kept, the exception not.
+    }
+}
+
 TimeStamp const Node::Time() const { return _time; }
 
 std::string const Node::Name() const {
