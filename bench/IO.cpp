@@ -33,10 +33,14 @@ std::string NameOf(std::size_t p_node) { return "point " + std::to_string(p_node
 std::size_t NextOf(std::size_t p_node) { return (p_node + 1) % kNodes; }
 std::size_t DependentOf(std::size_t p_node) { return p_node / 2; }
 
-// The model, as the library holds it.
-std::vector<Core::Ptr<Core::Node>> MakeModel() {
+void RegisterPoint() {
     static bool const registered = (IO::RegisterClass<Point>("Point"), true);
     (void)registered;
+}
+
+// The model, as the library holds it.
+std::vector<Core::Ptr<Core::Node>> MakeModel() {
+    RegisterPoint();
     std::vector<Core::Ptr<Point>> points;
     points.reserve(kNodes);
     for (std::size_t node = 0; node < kNodes; ++node) {
@@ -162,6 +166,7 @@ void BM_SaveBaseline(benchmark::State& p_state) {
 
 // The loaded model's deletion is not timed: it is no part of loading.
 void BM_LoadLibrary(benchmark::State& p_state) {
+    RegisterPoint();
     std::string const text = SaveByHand(MakeRecords());
     int const nodesBefore = Core::Node::_debugNodeCount.load();
     bool same = true;

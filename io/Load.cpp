@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <istream>
 #include <list>
 #include <string>
@@ -77,11 +78,19 @@ json::array_t const& ArrayAt(json const& p_value, std::string const& p_at) {
     return p_value.get_ref<json::array_t const&>();
 }
 
-/// Refuses a key that is not in `p_known` (a blank-separated list).
-void CheckKeys(json::object_t const& p_object, std::string const& p_at, std::string const& p_known) {
+/// Refuses a key that is not one of `p_known`.
+void CheckKeys(json::object_t const& p_object, std::string const& p_at, std::initializer_list<char const*> p_known) {
     for (auto const& member : p_object) {
-        if ((" " + p_known + " ").find(" " + member.first + " ") == std::string::npos) {
-            Fail(Member(p_at, member.first), "unknown key " + Quoted(member.first) + " (known: " + p_known + ")");
+        bool known = false;
+        for (char const* const key : p_known) {
+            known = known || member.first == key;
+        }
+        if (!known) {
+            std::string list;
+            for (char const* const key : p_known) {
+                list += (list.empty() ? "" : ", ") + std::string(key);
+            }
+            Fail(Member(p_at, member.first), "unknown key " + Quoted(member.first) + " (known: " + list + ")");
         }
     }
 }
@@ -117,7 +126,7 @@ public:
     /// The numbers of the roots.
     std::vector<std::size_t> Run() {
         json::object_t const& top = ObjectAt(_document, "");
-        CheckKeys(top, "", "format nodes roots");
+        CheckKeys(top, "", {"format", "nodes", "roots"});
         json const* const format = Find(top, "format");
         if (format == nullptr) {
             Fail("", "no \"format\": not a document that IO::Save wrote");
@@ -159,7 +168,7 @@ public:
 private:
     void MakeNode(json const& p_node, std::string const& p_at) {
         json::object_t const& node = ObjectAt(p_node, p_at);
-        CheckKeys(node, p_at, "class name tag properties references dependents");
+        CheckKeys(node, p_at, {"class", "name", "tag", "properties", "references", "dependents"});
         json const* const className = Find(node, "class");
         if (className == nullptr || !className->is_string()) {
             Fail(className == nullptr ? p_at : p_at + "/class",
@@ -240,7 +249,7 @@ private:
 
     void LoadValue(PropertyAccess& p_property, json const& p_entry, std::string const& p_at) {
         json::object_t const& entry = ObjectAt(p_entry, p_at);
-        CheckKeys(entry, p_at, "type value");
+        CheckKeys(entry, p_at, {"type", "value"});
         json const* const type = Find(entry, "type");
         json const* const value = Find(entry, "value");
         if (type == nullptr || value == nullptr) {
