@@ -5,6 +5,7 @@
 #include "Dependencies.h"
 #include "ExplicitRefMap.h"
 #include "IModifiable.h"
+#include "Propagation.h"
 #include "PropertyMap.h"
 #include "Ptr.h"
 #include "QelCoreExport.h"

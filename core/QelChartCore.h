@@ -18,6 +18,7 @@
 #include "PropertyAccess.h"
 #include "PropertyCreator.h"
 #include "PropertyMap.h"
+#include "Propagation.h"
 #include "PropertyNameCache.h"
 #include "Ptr.h"
 #include "Stringifiers.h"
