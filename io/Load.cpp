@@ -325,6 +325,7 @@ private:
         Core::Dependencies& list = _nodes[p_number]->Deps();
         try {
             list.Clear();
+            list.Reserve(targets.size());  // an exact-size list would be copied at every insert
             for (std::size_t const target : targets) {
                 list.Insert(*_nodes[target]);
             }

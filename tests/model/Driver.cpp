@@ -174,6 +174,9 @@ public:
                 ReleaseSlot(r.slot);
                 break;
             case OpCode::Insert:
+                if (r.mode == 1) {
+                    node->Deps().Reserve(node->Deps().Size() + 4);  // room that later inserts use
+                }
                 node->Deps().Insert(Object(*Slot(r.other), r.property));
                 break;
             case OpCode::Remove:
@@ -183,7 +186,12 @@ public:
                 node->Deps().Clear();
                 break;
             case OpCode::Touch:
-                node->Touch();
+                if (r.mode == 1) {
+                    core::PropagationScope const once(core::Propagation::OncePerObject);
+                    node->Touch();
+                } else {
+                    node->Touch();  // under whatever the enclosing action chose
+                }
                 break;
             case OpCode::SetProperty:
                 if (r.mode == 0) {
@@ -259,6 +267,7 @@ public:
             case OpCode::Remove:
                 r.other = FindSlot(b % kSlots, true);
                 r.property = r.code != OpCode::Clone && c % 8 == 0;
+                r.mode = r.code == OpCode::Insert ? (c >> 1) & 1 : 0;
                 r.skip = r.skip || r.other < 0;
                 if (r.code == OpCode::Insert && !r.skip) {
                     r.skip = _model.Node(_model.InSlot(r.slot)).deps.size() >= kMaxListSize;
@@ -271,6 +280,9 @@ public:
                         r.property = listed.property;
                     }
                 }
+                break;
+            case OpCode::Touch:
+                r.mode = c & 1;  // 1: once per object
                 break;
             case OpCode::SetProperty:
             case OpCode::Access:
