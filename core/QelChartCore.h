@@ -21,7 +21,9 @@
 #include "PropertyNameCache.h"
 #include "Ptr.h"
 #include "Stringifiers.h"
+#include "Subscription.h"
 #include "TimeStamp.h"
+#include "TypedRef.h"
 #include "Verbosity.h"
 
 #endif
