@@ -133,6 +133,15 @@ public:
         p_stream << ") ";
     }
 
+    // "id(..) name(..)", how refusals name a node.
+    static std::string Describe(Node const& p_node) {
+        std::ostringstream text;
+        text << "id(" << p_node._uniqueId << ") name(";
+        ::operator<<(text, p_node._name);
+        text << ")";
+        return text.str();
+    }
+
     static PropertyMap const& Properties(Node const& p_node) { return p_node._propertyMap; }
     static ExplicitRefMap const& Refs(Node const& p_node) { return p_node._explicitRefMap; }
 };
@@ -531,8 +540,8 @@ bool DependencyWalk::Push(Stack& p_stack, std::size_t p_base, bool p_nested, Dep
             }
         }
     }
-    p_stack.Push(Frame{entries, &p_list, 0, static_cast<std::uint32_t>(Block::SizeOf(entries)), Derive(p_given),
-                       false, !markedBefore});
+    p_stack.Push(Frame{entries, &p_list, 0, static_cast<std::uint32_t>(Block::SizeOf(entries)), Derive(p_given), false,
+                       !markedBefore});
     if (!markedBefore) {
         Block::SetUserBitsOf(entries, Dependencies::kWalkedBit);
     }
@@ -658,14 +667,6 @@ Ptr<Node> Node::SelfPtr() const { return _self.Lock(); }
 
 namespace {
 
-std::string Describe(Node const& p_node) {
-    std::ostringstream text;
-    Private::NodeInternals::WriteLine(text, p_node);
-    std::string line = text.str();
-    line.pop_back();  // the node line ends with a blank
-    return line;
-}
-
 // True when `p_target` is reachable from `p_from` along the dependents of
 // live trackers. Each object is entered once, so the cost is linear in
 // objects plus entries, and the search keeps its own stack.
@@ -698,11 +699,11 @@ void Private::LinkDependent(Node& p_dependent, Node& p_source) {
     IModifiable& dependent = p_dependent;
     IModifiable const& source = p_source;
     if (&p_dependent == &p_source) {
-        throw CyclicDependencyFoundExcept(Describe(p_dependent) + " cannot depend on itself");
+        throw CyclicDependencyFoundExcept(Private::NodeInternals::Describe(p_dependent) + " cannot depend on itself");
     }
     if (Reaches(dependent, &source)) {
-        throw CyclicDependencyFoundExcept(Describe(p_dependent) + " cannot depend on " + Describe(p_source) +
-                                          ", which depends on it");
+        throw CyclicDependencyFoundExcept(Private::NodeInternals::Describe(p_dependent) + " cannot depend on " +
+                                          Private::NodeInternals::Describe(p_source) + ", which depends on it");
     }
     p_source.Deps().Insert(p_dependent);
 }
