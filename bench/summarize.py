@@ -31,6 +31,9 @@ TARGETS = (
     ("AllocsPerTouch/Library/0", "allocs_per_call", 0.0),
     ("AllocsPerTouch/Library/1", "allocs_per_call", 0.0),
     ("AllocsPerTouch/Library/2", "allocs_per_call", 0.0),
+    ("AllocsPerTouch/Subscribed", "allocs_per_call", 0.0),
+    ("AllocsPerSet/Subscribed", "allocs_per_call", 1.0),  # the payload's, as AllocsPerSet/Property
+    ("AllocsPerSet/UpdateUnchanged", "allocs_per_call", 0.0),
 )
 
 

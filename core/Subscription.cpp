@@ -12,8 +12,9 @@ namespace Private {
 
 // Subscribers live in a side table keyed by object, so that objects without
 // any pay nothing but a flag bit of their Modifiable base. The table's mutex
-// guards the table and the bookkeeping below; callables are never called,
-// made or destroyed while it is held, so callbacks may use the table freely.
+// guards the table, which every thread reads, and the bookkeeping below is
+// changed under it too; callables are never called, made or destroyed while
+// it is held, so callbacks may use the table freely.
 struct SubscriptionState {
     std::unique_ptr<SubscriberCall> call;
     SubscriberList* list = nullptr;  // null once cancelled or once the object ended
@@ -118,37 +119,22 @@ Dispatch::Dispatch(void const* p_key) noexcept : _list(nullptr), _count(0) {
     }
 }
 
+// A list is only changed by the thread that uses its object, as the calls
+// are, and the table is not read here: the calls take no lock.
 void Dispatch::Call(void const* p_argument) {
     if (_list == nullptr) {
         return;
     }
-    Table& table = TheTable();
-    for (std::size_t i = 0; i < _count; ++i) {
-        SubscriberCall* call = nullptr;
-        {
-            std::lock_guard<std::mutex> const lock(table.mutex);
-            if (_list->orphaned) {
-                return;
-            }
-            // Pinned lists only grow, so the first _count entries stay where they are.
-            SubscriptionState const& state = *_list->entries[i];
-            if (state.list == _list) {
-                call = state.call.get();
-            }
-        }
-        if (call != nullptr) {
-            call->Call(p_argument);
+    for (std::size_t i = 0; i < _count && !_list->orphaned; ++i) {
+        // Pinned lists only grow, so the first _count entries stay where they are.
+        SubscriptionState const& state = *_list->entries[i];
+        if (state.list == _list) {
+            state.call->Call(p_argument);
         }
     }
 }
 
-bool Dispatch::ObjectEnded() const noexcept {
-    if (_list == nullptr) {
-        return false;
-    }
-    std::lock_guard<std::mutex> const lock(TheTable().mutex);
-    return _list->orphaned;
-}
+bool Dispatch::ObjectEnded() const noexcept { return _list != nullptr && _list->orphaned; }
 
 Dispatch::~Dispatch() {
     if (_list == nullptr) {
