@@ -614,9 +614,11 @@ void Node::TouchThis(IModifiable::ModifiableType type, IModifiable::Change chang
                      IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator, std::string const& name,
                      boost::any const& value) {
     _time.Touch();
-    if (__builtin_expect(static_cast<bool>(Modifiable<0>::_subscribed), 0) &&
-        !TellSubscribers(type, change, relationship, p_originator, name, value)) {
-        return;  // a subscriber ended the node: there is no list left to walk
+    if (__builtin_expect(static_cast<bool>(Modifiable<0>::_subscribed), 0)) {
+        // A tail call, like the walk's below: the path without subscribers
+        // keeps no state across a call and so saves no registers.
+        TouchSubscribed(type, change, relationship, p_originator, name, value);
+        return;
     }
     if (relationship != IModifiable::Self) {
         return;
@@ -626,17 +628,24 @@ void Node::TouchThis(IModifiable::ModifiableType type, IModifiable::Change chang
     StartWalk(type, change, p_originator, name, value);
 }
 
-bool Node::TellSubscribers(IModifiable::ModifiableType type, IModifiable::Change change,
+void Node::TouchSubscribed(IModifiable::ModifiableType type, IModifiable::Change change,
                            IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
                            std::string const& name, boost::any const& value) {
-    Private::Dispatch dispatch(Modifiable<0>::SubscriptionKey());
-    if (!dispatch.Found()) {
-        Modifiable<0>::_subscribed = false;  // the last one was cancelled
-        return true;
+    {
+        Private::Dispatch dispatch(Modifiable<0>::SubscriptionKey());
+        if (!dispatch.Found()) {
+            Modifiable<0>::_subscribed = false;  // the last one was cancelled
+        } else {
+            TouchEvent const event{type, change, relationship, p_originator, name, value};
+            dispatch.Call(&event);
+            if (dispatch.ObjectEnded()) {
+                return;  // a subscriber ended the node: there is no list left to walk
+            }
+        }
     }
-    TouchEvent const event{type, change, relationship, p_originator, name, value};
-    dispatch.Call(&event);
-    return !dispatch.ObjectEnded();
+    if (relationship == IModifiable::Self) {
+        StartWalk(type, change, p_originator, name, value);
+    }
 }
 
 void Node::StartWalk(IModifiable::ModifiableType type, IModifiable::Change change, WeakPtr<Node> const& p_originator,

@@ -228,8 +228,9 @@ private:
                                              WeakPtr<Node> const& p_originator, std::string const& name,
                                              boost::any const& value);
 
-    // Calls the OnTouched subscribers; false when the node ended meanwhile.
-    __attribute__((noinline)) bool TellSubscribers(IModifiable::ModifiableType type, IModifiable::Change change,
+    // The rest of TouchThis for a node with subscribers: calls them, then
+    // walks unless one of them ended the node.
+    __attribute__((noinline)) void TouchSubscribed(IModifiable::ModifiableType type, IModifiable::Change change,
                                                    IModifiable::Relationship relationship,
                                                    WeakPtr<Node> const& p_originator, std::string const& name,
                                                    boost::any const& value);
