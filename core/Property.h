@@ -167,21 +167,28 @@ private:
             return;
         }
         _time.Touch();
+        if (p_valueChanged && Modifiable<1>::_subscribed) {
+            ChangedWithSubscribers(p_change, p_payload);
+            return;
+        }
         // A copy: the owner, and this property with it, may end during the
         // walk (a dependent may drop the last Ptr), while the walk still
         // hands the name to every dependent.
         std::string const name = _name;
-        IModifiable& owner = PropertyCreator::ToModifiable(*_owner);
-        if (!(p_valueChanged && Modifiable<1>::_subscribed)) {
-            owner.TouchThis(IModifiable::TypeProperty, p_change, IModifiable::Self, WeakPtr<Node>(), name, p_payload);
-            return;
-        }
+        PropertyCreator::ToModifiable(*_owner).TouchThis(IModifiable::TypeProperty, p_change, IModifiable::Self,
+                                                         WeakPtr<Node>(), name, p_payload);
+    }
+
+    // Out of line, so that a change without subscribers is what it was.
+    __attribute__((noinline)) void ChangedWithSubscribers(IModifiable::Change p_change, boost::any const& p_payload) {
+        std::string const name = _name;
         // Pinned before the walk, which may end this property.
         Private::Dispatch dispatch(Modifiable<1>::SubscriptionKey());
         if (!dispatch.Found()) {
-            Modifiable<1>::_subscribed = false;
+            Modifiable<1>::_subscribed = false;  // the last one was cancelled
         }
-        owner.TouchThis(IModifiable::TypeProperty, p_change, IModifiable::Self, WeakPtr<Node>(), name, p_payload);
+        PropertyCreator::ToModifiable(*_owner).TouchThis(IModifiable::TypeProperty, p_change, IModifiable::Self,
+                                                         WeakPtr<Node>(), name, p_payload);
         if (dispatch.Found() && !dispatch.ObjectEnded()) {
             dispatch.Call(static_cast<Property const*>(this));
         }
