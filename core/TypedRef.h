@@ -132,27 +132,24 @@ public:
     RefLink Link() const { return _link; }
 
 private:
-    // Moves the owner's link from the current target to `p_node`. The checks
-    // that can refuse come first, so that a refusal changes nothing.
+    // Moves the owner's link from the current target to `p_node`. The link
+    // is made first: its cycle check and a walked list's refusal come
+    // before anything changed; should the old list refuse to let go, the
+    // new link is taken back (the owner's entries keep their number).
     void Relink(Node& p_node) {
         std::vector<Ptr<Node>> const current = GetReferencees();
         Node* const old = current.empty() ? nullptr : current.front().Get();
         if (old == &p_node) {
             return;
         }
-        if (old == nullptr) {
-            Private::LinkDependent(Owner(), p_node);
-            return;
-        }
-        if (p_node.Deps().IsBeingWalked()) {
-            p_node.Deps().Insert(Owner());  // refused, before anything changed
-        }
-        Private::LinkDependent(Owner(), p_node);  // the cycle check
-        try {
-            Owner().StopDependingOn(*old);
-        } catch (...) {
-            Owner().StopDependingOn(p_node);
-            throw;
+        Private::LinkDependent(Owner(), p_node);
+        if (old != nullptr) {
+            try {
+                Owner().StopDependingOn(*old);
+            } catch (...) {
+                Owner().StopDependingOn(p_node);
+                throw;
+            }
         }
     }
 

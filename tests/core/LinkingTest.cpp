@@ -114,6 +114,19 @@ TEST(TypedRefTest, AnAttachThatWouldCloseACycleIsRefusedAndChangesNothing) {
     EXPECT_TRUE(series->_axes.GetAll().empty() && series->Time() == stamp);
     EXPECT_EQ(DependentsOf(*a), std::vector<Node const*>{series.Get()});
     EXPECT_TRUE(looped->Deps().Empty());
+
+    // A link into a list that a walk is walking is refused the same way.
+    Ptr<Axis> walked = Node::Create<Axis>();
+    Ptr<PlainNode> listener = Node::Create<PlainNode>();
+    walked->Deps().Insert(*listener);
+    std::string refusal;
+    Subscription const inWalk = listener->OnTouched(
+        [&](TouchEvent const&) { refusal = qeltest::CheckFailure([&] { series->_axis.Attach(walked); }); });
+    walked->Touch();
+    EXPECT_NE(refusal.find("Dependencies changed while a propagation walks them."), std::string::npos) << refusal;
+    EXPECT_EQ(series->_axis.Get(), a);
+    EXPECT_EQ(DependentsOf(*a), std::vector<Node const*>{series.Get()});
+    EXPECT_EQ(DependentsOf(*walked), std::vector<Node const*>{listener.Get()});
 }
 
 TEST(NodeLinkTest, DependOnRefusesDuplicatesAndCyclesAndStopDependingOnUndoesIt) {
