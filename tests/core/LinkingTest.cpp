@@ -120,13 +120,27 @@ TEST(TypedRefTest, AnAttachThatWouldCloseACycleIsRefusedAndChangesNothing) {
     Ptr<PlainNode> listener = Node::Create<PlainNode>();
     walked->Deps().Insert(*listener);
     std::string refusal;
-    Subscription const inWalk = listener->OnTouched(
+    qeldebug::capture const quiet;  // the refusals are reported, then thrown
+    Subscription inWalk = listener->OnTouched(
         [&](TouchEvent const&) { refusal = qeltest::CheckFailure([&] { series->_axis.Attach(walked); }); });
     walked->Touch();
     EXPECT_NE(refusal.find("Dependencies changed while a propagation walks them."), std::string::npos) << refusal;
     EXPECT_EQ(series->_axis.Get(), a);
     EXPECT_EQ(DependentsOf(*a), std::vector<Node const*>{series.Get()});
     EXPECT_EQ(DependentsOf(*walked), std::vector<Node const*>{listener.Get()});
+
+    // Replacing a target whose list is walked takes the new link back.
+    inWalk.Cancel();
+    series->_axis.Clear();
+    series->_axis.Attach(walked);
+    Subscription const replace = listener->OnTouched(
+        [&](TouchEvent const&) { refusal = qeltest::CheckFailure([&] { series->_axis.Attach(a); }); });
+    refusal.clear();
+    walked->Touch();
+    EXPECT_NE(refusal.find("Dependencies changed while a propagation walks them."), std::string::npos) << refusal;
+    EXPECT_EQ(series->_axis.Get(), walked);
+    EXPECT_TRUE(DependentsOf(*a).empty());
+    EXPECT_EQ(DependentsOf(*walked), (std::vector<Node const*>{listener.Get(), series.Get()}));
 }
 
 TEST(NodeLinkTest, DependOnRefusesDuplicatesAndCyclesAndStopDependingOnUndoesIt) {
