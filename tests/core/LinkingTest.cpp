@@ -102,7 +102,7 @@ TEST(TypedRefTest, ADependentLinkFollowsAttachDetachClearReplacementAndTheTarget
     EXPECT_TRUE(series->_plain.GetAll().empty());
 }
 
-TEST(TypedRefTest, AnAttachThatWouldCloseACycleIsRefusedAndChangesNothing) {
+TEST(TypedRefTest, AnAttachThatWouldCloseACycleOrChangeAWalkedListIsRefusedAndChangesNothing) {
     Ptr<Series> series = Node::Create<Series>();
     Ptr<Axis> a = Node::Create<Axis>(), looped = Node::Create<Axis>();
     series->_axis.Attach(a);
