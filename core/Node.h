@@ -113,10 +113,16 @@ private:
 /// Touching a node stamps it and walks its dependents depth first (see
 /// `TouchThis`). The walk does not recurse: it keeps its path on a per-thread
 /// stack that is reused, so it allocates nothing once warmed up and handles
-/// graphs of any depth. Cycles: a list that is already on the walk's current
-/// path (on this thread, by this walk or an enclosing one) is not walked a
-/// second time; its owner is still touched. On a graph without cycles this
-/// rule never applies, and with one it makes every walk end.
+/// graphs of any depth. Cycles: a list that is already on the path of the
+/// same walk is not walked a second time; its owner is still touched. A walk
+/// started from inside another one (a `TouchThis` override that edits a
+/// property, a node deleted by a handler) is a walk of its own and walks every
+/// list it reaches, those the enclosing walks are on included. So on a graph
+/// without cycles the rule never applies, and with one it makes every walk end.
+///
+/// A node whose last `Ptr` goes while another node is being deleted on the
+/// same thread is deleted at once, inside that deletion; only beyond 64 nested
+/// deletions are they queued, so that ownership chains of any length end.
 ///
 /// Client code reacts to touches with `OnTouched` (no need to override
 /// `TouchThis`) and links nodes with `DependOn`, which refuses cycles.
