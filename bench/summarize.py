@@ -14,7 +14,7 @@ import json
 import sys
 
 # Counters shown beside the times when a benchmark reports them.
-EXTRA_COUNTERS = ("touches", "allocs_per_call", "heap_bytes_per_node", "sizeof_node")
+EXTRA_COUNTERS = ("touches", "allocs_per_call", "heap_bytes_per_node", "sizeof_node", "vs_unsubscribed")
 
 # (benchmark, what is compared, limit): ratios to the baseline unless noted.
 TARGETS = (
