@@ -17,18 +17,7 @@ set(consumer_build "${QEL_WORK_DIR}/consumer-build")
 set(pkg_config_build "${QEL_WORK_DIR}/pkg-config-build")
 file(REMOVE_RECURSE "${prefix}" "${consumer_build}" "${pkg_config_build}")
 
-# Runs one step and stops the test with its output when it fails.
-function(qel_run_step what)
-  execute_process(COMMAND ${ARGN}
-    RESULT_VARIABLE result
-    OUTPUT_VARIABLE output
-    ERROR_VARIABLE output)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "${what} failed (${result}):\n${output}")
-  endif()
-  message(STATUS "${what}: ok")
-  set(step_output "${output}" PARENT_SCOPE)
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/RunStep.cmake")
 
 set(config_args)
 if(QEL_CONFIG)
