@@ -68,5 +68,8 @@ install(CODE "
 install(FILES "${PROJECT_BINARY_DIR}/QelChartCore.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # share/doc/QelChartCore: what a distribution ships beside the library.
-install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" "${PROJECT_SOURCE_DIR}/README.md"
+install(FILES
+  "${PROJECT_SOURCE_DIR}/LICENSE"
+  "${PROJECT_SOURCE_DIR}/README.md"
+  "${PROJECT_SOURCE_DIR}/CHANGELOG.md"
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
