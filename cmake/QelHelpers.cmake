@@ -15,6 +15,19 @@
 # before any directory of the client's, so a client header of the same name
 # cannot stand in for it. Every header shares include/QelChart/, so header
 # names must be unique across the libraries; registration checks that.
+#
+# A new library, in its own directory added from the top-level CMakeLists.txt
+# before the install rules are included:
+#   qel_add_library(qelchartio Qel::ChartIO
+#     EXPORT_NAME ChartIO
+#     UMBRELLA QelChartIO.h
+#     SOURCES ...
+#     HEADERS QelChartIO.h ...
+#     INTERNAL_HEADERS ...)
+#   target_link_libraries(qelchartio PUBLIC Qel::ChartCore ...)
+# What it needs from outside the package, the package config must find for
+# its clients (find_dependency in QelChartCoreConfig.cmake.in).
+# QelChartCore.pc names the three core libraries only.
 
 include(GNUInstallDirs)
 
