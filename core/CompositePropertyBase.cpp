@@ -14,7 +14,11 @@ CompositePropertyBase::CompositePropertyBase(Node& p_node, std::string const& p_
 CompositePropertyBase::CompositePropertyBase(CompositePropertyBase& p_enclosing, std::string const& p_name)
     : _parent(p_enclosing._parent), _baseName(p_enclosing._baseName + p_name + "."), _time(), _subjects(), _times() {}
 
-CompositePropertyBase::~CompositePropertyBase() = default;
+CompositePropertyBase::~CompositePropertyBase() {
+    Private::ReportEndedEarly(*_parent,
+                              "\"composite property ended before its node\" - __cdecl "
+                              "Qel::Chart::Core::CompositePropertyBase::~CompositePropertyBase(void)");
+}
 
 std::string const CompositePropertyBase::Name() const { return _baseName; }
 

@@ -1,5 +1,9 @@
 #include "Dependencies.h"
 
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
 namespace Qel {
 namespace Chart {
 namespace Core {
@@ -92,6 +96,7 @@ void Dependencies::Squeze() {
 // The cycle test
 
 namespace {
+bool SearchOncePerObject(IModifiable::Identifier const& p_start, bool& p_ambiguous);
 
 void MarkCycleFound(IModifiable::Identifier& /*p_node*/, bool& p_found) { p_found = true; }
 
@@ -114,9 +119,7 @@ bool VisitDependents(
     return true;
 }
 
-}  // namespace
-
-bool Dependencies::HasCyclicDependency(IModifiable::Identifier const& p_start) {
+bool SearchEveryPath(IModifiable::Identifier const& p_start) {
     using namespace boost::placeholders;
     bool found = false;
     DepthFirstSearch<IModifiable::Identifier, IModifiable::Identifier*> search(
@@ -125,6 +128,77 @@ bool Dependencies::HasCyclicDependency(IModifiable::Identifier const& p_start) {
     search(start);
     return found;
 }
+
+}  // namespace
+
+// Three colours by address: on the path, finished, or not met yet. A
+// finished tracker cannot lead back to the path (a cycle through it would
+// have been found while it was on it), so each one is entered once. An
+// expired entry, or an object that is no tracker, closes a cycle when its
+// address is on the path and is a leaf otherwise.
+//
+// Identity is by address, and an expired entry may carry the address of a
+// live tracker that was made where the dead object was. Then whether it
+// closes a cycle depends on the path it is met on, which only the search
+// along every path answers; the answer for that rare graph comes from there.
+bool Dependencies::HasCyclicDependency(IModifiable::Identifier const& p_start) {
+    bool ambiguous = false;
+    bool const found = SearchOncePerObject(p_start, ambiguous);
+    return ambiguous ? SearchEveryPath(p_start) : found;
+}
+
+namespace {
+bool SearchOncePerObject(IModifiable::Identifier const& p_start, bool& p_ambiguous) {
+    enum Colour : char { OnPath, Finished };
+    struct Level {
+        IModifiable::Identifier const* next;
+        IModifiable::Identifier const* end;
+        IModifiable* address;
+    };
+    std::unordered_map<IModifiable*, Colour> colours;
+    std::unordered_set<IModifiable*> expired;  // addresses of the expired entries met
+    std::vector<Level> path;
+    auto enter = [&](IModifiable::Identifier const& p_object) {
+        IModifiable* const address = p_object.Address();
+        auto const met = colours.find(address);
+        if (met != colours.end() && met->second == OnPath) {
+            return true;  // back on the path: a cycle
+        }
+        if (p_object.Expired()) {
+            expired.insert(address);
+            p_ambiguous = p_ambiguous || met != colours.end();
+            return false;
+        }
+        IDependencyTracker* const tracker = dynamic_cast<IDependencyTracker*>(p_object.Get());
+        // Only live trackers are coloured: an expired entry may share its
+        // address with a live object that still has to be entered.
+        if (tracker == nullptr || met != colours.end() || tracker->Deps().Empty()) {
+            return false;
+        }
+        colours.emplace(address, OnPath);
+        p_ambiguous = p_ambiguous || expired.count(address) != 0;
+        Dependencies const& deps = tracker->Deps();
+        path.push_back(Level{deps.Begin(), deps.End(), address});
+        return false;
+    };
+    if (enter(p_start)) {
+        return true;
+    }
+    while (!path.empty()) {
+        Level& level = path.back();
+        if (level.next == level.end) {
+            colours[level.address] = Finished;
+            path.pop_back();
+            continue;
+        }
+        IModifiable::Identifier const& child = *level.next++;
+        if (enter(child)) {
+            return true;
+        }
+    }
+    return false;
+}
+}  // namespace
 
 IDependencyTracker::~IDependencyTracker() {}
 

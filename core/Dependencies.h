@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace Qel {
 namespace Chart {
@@ -65,7 +66,8 @@ public:
     bool IsBeingWalked() const;
 
     /// True when a cycle is reachable from `p_start` along the dependents of
-    /// live trackers. Recurses once per level of the current path.
+    /// live trackers. Enters every object once (time linear in objects plus
+    /// entries) and keeps its path on the heap, so any depth is fine.
     static bool HasCyclicDependency(IModifiable::Identifier const& p_start);
 
 private:
@@ -97,10 +99,13 @@ struct QELCORE_API CyclicDependencyFoundExcept : public Utility::Exception {
 };
 
 /// A generic depth-first search. `_perNodeOp` is called for each node the
-/// search enters, with a function that visits a range of children; its result
-/// steers the siblings (false stops them). `_cycleDetectOp` is called with a
-/// node reached while it is on the current path. The search keeps only the
-/// current path, so a node reached along two paths is entered twice.
+/// search enters, with a function that names ranges of children to visit;
+/// its result steers the siblings (false stops them). `_cycleDetectOp` is
+/// called with a node reached while it is on the current path. The search
+/// keeps only the current path, so a node reached along two paths is entered
+/// twice. It does not recurse: the ranges named during `_perNodeOp` are
+/// visited, in the order named, once `_perNodeOp` has returned, and the path
+/// lives on the heap, so graphs of any depth are searched.
 template <class N, class It>
 class DepthFirstSearch {
 public:
@@ -121,7 +126,7 @@ public:
     /// Runs one search from `p_start`.
     void operator()(N& p_start) const {
         std::set<N> colors;
-        Visit(p_start, colors);
+        Search(p_start, colors);
         if (!colors.empty()) {
             Private::ReportEnsure(
                 "\"colors.empty()\" - void __cdecl Qel::Chart::Core::DepthFirstSearch<class "
@@ -141,31 +146,74 @@ private:
                "Qel::Chart::Core::IModifiable::Identifier &)>)";
     }
 
-    bool Visit(N& p_node, std::set<N>& p_colors) const {
+    struct Range {
+        It first;
+        It last;
+    };
+    // One entered node: the ranges its operation named, the one being
+    // visited, and what its operation answered for its siblings.
+    struct Level {
+        N node;
+        std::vector<Range> ranges;
+        std::size_t range;
+        bool result;
+    };
+
+    // Enters `p_node` (a copy is held while it is visited); false when it was
+    // already on the path, which closes a cycle.
+    bool Enter(N& p_node, std::vector<Level>& p_path, std::set<N>& p_colors, std::vector<Range>& p_named) const {
         if (!p_colors.insert(p_node).second) {
-            // The edge just followed closes a cycle.
             _cycleDetectOp(p_node);
-            return true;
+            return false;
         }
-        ChildrenOp const children = boost::bind(&DepthFirstSearch::VisitRange, this, boost::placeholders::_1,
-                                                boost::placeholders::_2, boost::ref(p_colors));
-        bool result = false;
+        p_path.push_back(Level{p_node, std::vector<Range>(), 0, false});
+        p_named.clear();
+        ChildrenOp const children = [&p_named](It const& p_first, It const& p_last) {
+            p_named.push_back(Range{p_first, p_last});
+        };
         try {
-            result = _perNodeOp(p_node, children);
+            p_path.back().result = _perNodeOp(p_path.back().node, children);
         } catch (...) {
-            p_colors.erase(p_node);
+            p_colors.erase(p_path.back().node);
+            p_path.pop_back();
             throw;
         }
-        p_colors.erase(p_node);
-        return result;
+        p_path.back().ranges.swap(p_named);
+        return true;
     }
 
-    void VisitRange(It const& p_first, It const& p_last, std::set<N>& p_colors) const {
-        for (It position = p_first; position != p_last; ++position) {
-            N node = *position;
-            if (!Visit(node, p_colors)) {
+    void Search(N& p_start, std::set<N>& p_colors) const {
+        std::vector<Level> path;
+        std::vector<Range> named;
+        try {
+            if (!Enter(p_start, path, p_colors, named)) {
                 return;
             }
+            while (!path.empty()) {
+                Level& level = path.back();
+                while (level.range < level.ranges.size() &&
+                       level.ranges[level.range].first == level.ranges[level.range].last) {
+                    ++level.range;
+                }
+                if (level.range == level.ranges.size()) {
+                    bool const result = level.result;
+                    p_colors.erase(level.node);
+                    path.pop_back();
+                    if (!result && !path.empty()) {
+                        ++path.back().range;  // false stops the node's siblings in this range
+                    }
+                    continue;
+                }
+                Range& range = level.ranges[level.range];
+                N child = *range.first;
+                ++range.first;
+                Enter(child, path, p_colors, named);  // a closed cycle goes on with the next sibling
+            }
+        } catch (...) {
+            for (Level const& level : path) {
+                p_colors.erase(level.node);
+            }
+            throw;
         }
     }
 

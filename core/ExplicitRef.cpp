@@ -19,7 +19,11 @@ ExplicitRefBase::ExplicitRefBase(Node& p_owner, std::string p_name)
     IExplicitRef::RegisterOn(p_owner, *this);
 }
 
-ExplicitRefBase::~ExplicitRefBase() = default;
+ExplicitRefBase::~ExplicitRefBase() {
+    IExplicitRef::UnregisterFrom(*_owner, *this,
+                                 "\"explicit reference ended before its node\" - __cdecl "
+                                 "Qel::Chart::Core::ExplicitRefBase::~ExplicitRefBase(void)");
+}
 
 std::string const ExplicitRefBase::Name() const { return _name; }
 
@@ -53,7 +57,7 @@ ExplicitRef::ExplicitRef(Node& p_owner, std::string p_name) : ExplicitRefBase(p_
 ExplicitRef::~ExplicitRef() = default;
 
 void ExplicitRef::Attach(Ptr<Node> const& p_node) {
-    _target = p_node;
+    _target = Private::NonEmpty(p_node);
     TouchSelf(IModifiable::Add, boost::any(p_node));
 }
 
@@ -85,6 +89,8 @@ ExplicitRefList::ExplicitRefList(Node& p_owner, std::string p_name)
 ExplicitRefList::~ExplicitRefList() = default;
 
 void ExplicitRefList::Attach(Ptr<Node> const& p_node) {
+    Private::NonEmpty(p_node);
+    DropEnded();
     for (WeakPtr<Node> const& target : _targets) {
         if (!target.Expired() && SameNode(target, p_node)) {
             return;
@@ -95,6 +101,7 @@ void ExplicitRefList::Attach(Ptr<Node> const& p_node) {
 }
 
 void ExplicitRefList::Detach(Ptr<Node> const& p_node) {
+    DropEnded();
     auto const found = std::find_if(_targets.begin(), _targets.end(), [&](WeakPtr<Node> const& p_target) {
         return !p_target.Expired() && SameNode(p_target, p_node);
     });
@@ -110,7 +117,15 @@ void ExplicitRefList::Clear() {
     TouchSelf(IModifiable::Clear, boost::any());
 }
 
+void ExplicitRefList::DropEnded() const noexcept {
+    // The weak pointers of ended nodes would keep their control blocks.
+    _targets.erase(std::remove_if(_targets.begin(), _targets.end(),
+                                  [](WeakPtr<Node> const& p_target) { return p_target.Expired(); }),
+                   _targets.end());
+}
+
 std::vector<Ptr<Node>> ExplicitRefList::GetReferencees() const {
+    DropEnded();
     std::vector<Ptr<Node>> result;
     result.reserve(_targets.size());
     for (WeakPtr<Node> const& target : _targets) {

@@ -87,7 +87,10 @@ public:
     std::vector<Ptr<Node>> GetReferencees() const override;
 
 private:
-    std::vector<WeakPtr<Node>> _targets;
+    // Drops the entries of ended nodes; every operation that meets them does.
+    void DropEnded() const noexcept;
+
+    mutable std::vector<WeakPtr<Node>> _targets;
 };
 
 }  // namespace Core

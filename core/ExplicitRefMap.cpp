@@ -10,6 +10,14 @@ namespace Core {
 
 void IExplicitRef::RegisterOn(Node& p_owner, IExplicitRef& p_ref) { p_owner._explicitRefMap.Register(p_ref); }
 
+void IExplicitRef::UnregisterFrom(Node& p_owner, IExplicitRef const& p_ref, char const* p_text) noexcept {
+    if (p_owner.IsDeallocated()) {
+        return;  // the node is being deleted: its table goes with it
+    }
+    p_owner._explicitRefMap.Unregister(p_ref);
+    Private::ReportEndedEarly(p_owner, p_text);
+}
+
 ExplicitRefMap::ExplicitRefMap() noexcept : _refs() {}
 ExplicitRefMap::ExplicitRefMap(ExplicitRefMap const& p_other) : _refs(p_other._refs) {}
 ExplicitRefMap& ExplicitRefMap::operator=(ExplicitRefMap const& p_other) {
@@ -26,6 +34,8 @@ void ExplicitRefMap::Register(IExplicitRef& p_ref) {
                               "registered!\"\" - void __cdecl Qel::Chart::Core::ExplicitRefMap::Register(class "
                               "Qel::Chart::Core::IExplicitRef &)");
 }
+
+void ExplicitRefMap::Unregister(IExplicitRef const& p_ref) noexcept { Private::EraseEntry(_refs, &p_ref); }
 
 int ExplicitRefMap::Find(std::string const& p_name) const { return Private::FindByName(_refs, p_name); }
 

@@ -45,6 +45,11 @@ protected:
     /// Enters `p_ref` in `p_owner`'s reference table; for the constructors of
     /// implementations.
     static void RegisterOn(Node& p_owner, IExplicitRef& p_ref);
+    /// For the destructors of implementations: a reference that ends while
+    /// its node lives leaves the table, and, once the node is owned, that is
+    /// reported through `ensure` with `p_text` (never throwing out of here).
+    /// Costs nothing while the node itself is being deleted.
+    static void UnregisterFrom(Node& p_owner, IExplicitRef const& p_ref, char const* p_text) noexcept;
 };
 
 /// The registered references of one node, in registration order. The table
@@ -70,6 +75,8 @@ private:
 
     /// Registers `p_ref`; a name already present fails the check and nothing is added.
     void Register(IExplicitRef& p_ref);
+    /// Drops the entry of `p_ref`, if any.
+    void Unregister(IExplicitRef const& p_ref) noexcept;
     int Find(std::string const& p_name) const;
     /// The reference named `p_name`; a miss fails the check.
     IExplicitRef& Get(std::string const& p_name) const;

@@ -25,7 +25,8 @@ namespace {
 // any) print as "user=<value>".
 std::ostream& WriteEnum(std::ostream& p_stream, char const* p_prefix, int p_value, char const* const* p_texts,
                         int p_count, char const* p_sentry, int p_userFrom = -1) {
-    p_stream << p_prefix << "(";
+    // "change(" and the like are one item, so that a field width pads them whole.
+    p_stream << (std::string(p_prefix) + "(");
     if (p_value >= 0 && p_value < p_count) {
         p_stream << p_texts[p_value];
     } else if (p_userFrom >= 0 && p_value >= p_userFrom) {

@@ -7,6 +7,8 @@
 #include "QelCoreExport.h"
 #include "TimeStamp.h"
 
+#include <LightArray.h>
+
 #include <boost/any.hpp>
 #include <boost/weak_ptr.hpp>
 
@@ -124,6 +126,14 @@ private:
 };
 
 }  // namespace Core
+
+namespace Utility {
+// An address and a weak count: nothing points into an identifier, so lists of
+// them may move byte for byte.
+template <>
+struct IsTriviallyRelocatable<Core::IModifiable::Identifier> : std::true_type {};
+}  // namespace Utility
+
 }  // namespace Chart
 }  // namespace Qel
 

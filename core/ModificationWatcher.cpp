@@ -7,7 +7,7 @@ namespace Core {
 ModificationWatcher::ModificationWatcher() : _lastTime(), _subject() {}
 
 ModificationWatcher::ModificationWatcher(Ptr<IModifiable> const& p_subject)
-    : _lastTime(), _subject(ModifiablePtr(p_subject->Id())) {
+    : _lastTime(), _subject(ModifiablePtr(Private::NonEmpty(p_subject)->Id())) {
     Reset();
 }
 
@@ -22,7 +22,7 @@ ModificationWatcher::~ModificationWatcher() = default;
 
 void ModificationWatcher::Watch(Ptr<IModifiable> const& p_subject) {
     // Keeps the subject alive for the call, whatever else holds it.
-    Ptr<IModifiable> const held(p_subject);  // NOLINT(performance-unnecessary-copy-initialization)
+    Ptr<IModifiable> const held(Private::NonEmpty(p_subject));  // NOLINT(performance-unnecessary-copy-initialization)
     Watch(*held);
 }
 

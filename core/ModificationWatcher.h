@@ -54,6 +54,16 @@ private:
     ModifiablePtr _subject;
 };
 
+}  // namespace Core
+
+namespace Utility {
+// A stamp and an identifier, neither pointing into the watcher.
+template <>
+struct IsTriviallyRelocatable<Core::ModificationWatcher> : std::true_type {};
+}  // namespace Utility
+
+namespace Core {
+
 /// Several watchers, asked at once.
 class QELCORE_API ModificationWatcherList {
 public:
@@ -82,6 +92,7 @@ private:
 };
 
 }  // namespace Core
+
 }  // namespace Chart
 }  // namespace Qel
 

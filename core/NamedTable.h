@@ -17,6 +17,17 @@ namespace Private {
 
 /// The position of the first entry whose `Name()` equals `p_name` (exact
 /// bytes), or -1. Calls `Name()` on each entry until one matches.
+/// Drops the first entry that points at `p_entry`, if any.
+template <class T>
+void EraseEntry(Utility::LightArray<T*>& p_entries, T const* p_entry) noexcept {
+    for (std::size_t i = 0; i < p_entries.Size(); ++i) {
+        if (p_entries[i] == p_entry) {
+            p_entries.Erase(i);  // pointers move without throwing
+            return;
+        }
+    }
+}
+
 template <class T>
 int FindByName(Utility::LightArray<T*> const& p_entries, std::string const& p_name) {
     std::size_t const count = p_entries.Size();

@@ -81,9 +81,7 @@ void Node::ReleaseFailedConstruction(void* p_memory) noexcept {
 
 namespace Private {
 
-// Deletions that start while another runs on the same thread (a node that
-// owns the next one, say) wait until it is done, so that long ownership
-// chains are deleted one after another instead of recursively.
+// The deletion of one node, in its fixed order, and the node line.
 class NodeInternals {
 public:
     static void DeleteOne(Node* p_node) noexcept {
@@ -139,30 +137,80 @@ public:
 };
 
 namespace {
-// Trivial, so that the common path (no deletion running) needs no guard;
-// the queue is made on the first nested deletion of a thread.
-struct PendingDeletions {
-    bool running;
-    std::vector<Node*>* queue;
-};
-__attribute__((tls_model("initial-exec"))) thread_local PendingDeletions t_pending = {false, nullptr};
 
-std::vector<Node*>& PendingQueue() {
-    static thread_local std::vector<Node*> queue;
-    return queue;
+// Per-thread state of the library is kept in trivially destructible
+// thread-locals (they stay valid until the thread is gone), and whatever they
+// own is freed by a cleaner object registered on first use. Nodes may end
+// after the cleaner ran (a thread_local or static Ptr released at exit): the
+// state then says so and each user falls back to working without it.
+template <class T>
+struct Growable {
+    T* items;
+    std::size_t size;
+    std::size_t capacity;
+
+    void Grow() {
+        std::size_t const grown = capacity == 0 ? 64 : capacity * 2;
+        void* fresh = std::realloc(static_cast<void*>(items), grown * sizeof(T));
+        if (fresh == nullptr) {
+            throw std::bad_alloc();
+        }
+        items = static_cast<T*>(fresh);
+        capacity = grown;
+    }
+    void Push(T const& p_item) {
+        if (size == capacity) {
+            Grow();
+        }
+        items[size++] = p_item;
+    }
+    void Free() noexcept {
+        std::free(items);
+        items = nullptr;
+        size = 0;
+        capacity = 0;
+    }
+};
+
+// Deletions nest inline (a node whose destructor drops the last Ptr to the
+// next one deletes it right there) up to this depth; beyond it they wait in a
+// queue that the deletion at this depth works off, so that ownership chains
+// of any length end on a bounded stack.
+constexpr int kInlineDeletionDepth = 64;
+
+struct DeletionState {
+    int depth;
+    bool cleanerRegistered;
+    bool ended;  // the thread's cleaner ran: the queue is freed after each use
+    Growable<Node*> queue;
+};
+__attribute__((tls_model("initial-exec"))) thread_local DeletionState t_deletion = {0, false, false, {nullptr, 0, 0}};
+
+struct DeletionCleaner {
+    ~DeletionCleaner() {
+        t_deletion.queue.Free();
+        t_deletion.ended = true;
+    }
+};
+
+void RegisterDeletionCleaner() {
+    if (!t_deletion.cleanerRegistered && !t_deletion.ended) {
+        t_deletion.cleanerRegistered = true;
+        static thread_local DeletionCleaner cleaner;
+        (void)cleaner;
+    }
 }
+
 }  // namespace
 
 }  // namespace Private
 
 void Node::Deleter(Node* p_node) {
-    Private::PendingDeletions& pending = Private::t_pending;
-    if (pending.running) {
+    Private::DeletionState& state = Private::t_deletion;
+    if (state.depth >= Private::kInlineDeletionDepth) {
         try {
-            if (pending.queue == nullptr) {
-                pending.queue = &Private::PendingQueue();
-            }
-            pending.queue->push_back(p_node);
+            Private::RegisterDeletionCleaner();
+            state.queue.Push(p_node);
             return;
         } catch (...) {
             // No room to defer: delete it right here instead.
@@ -170,16 +218,19 @@ void Node::Deleter(Node* p_node) {
             return;
         }
     }
-    pending.running = true;
+    ++state.depth;
     Private::NodeInternals::DeleteOne(p_node);
-    if (pending.queue != nullptr) {
-        std::vector<Node*>& queue = *pending.queue;
-        for (std::size_t i = 0; i < queue.size(); ++i) {
-            Private::NodeInternals::DeleteOne(queue[i]);
+    if (state.depth == Private::kInlineDeletionDepth && state.queue.size != 0) {
+        // In order; deletions these start are queued behind them.
+        for (std::size_t i = 0; i < state.queue.size; ++i) {
+            Private::NodeInternals::DeleteOne(state.queue.items[i]);
         }
-        queue.clear();
+        state.queue.size = 0;
+        if (state.ended) {
+            state.queue.Free();
+        }
     }
-    pending.running = false;
+    --state.depth;
 }
 
 namespace {
@@ -188,16 +239,23 @@ namespace {
 // access.
 struct OwnerBlockCache {
     static constexpr std::size_t kCapacity = 16;
-    std::size_t size = 0;  // the one block size kept (all owner blocks are alike)
-    std::size_t count = 0;
-    void* blocks[kCapacity] = {};
-    ~OwnerBlockCache() {
-        while (count != 0) {
-            ::operator delete(blocks[--count]);
+    std::size_t size;  // the one block size kept (all owner blocks are alike)
+    std::size_t count;
+    bool cleanerRegistered;
+    bool ended;  // the thread's cleaner ran: blocks go straight back to the heap
+    void* blocks[kCapacity];
+};
+__attribute__((tls_model("initial-exec"))) thread_local OwnerBlockCache t_ownerBlocks = {0, 0, false, false, {}};
+
+struct OwnerBlockCleaner {
+    ~OwnerBlockCleaner() {
+        OwnerBlockCache& cache = t_ownerBlocks;
+        while (cache.count != 0) {
+            ::operator delete(cache.blocks[--cache.count]);
         }
+        cache.ended = true;
     }
 };
-__attribute__((tls_model("initial-exec"))) thread_local OwnerBlockCache t_ownerBlocks;
 }  // namespace
 
 void* Private::OwnerBlocks::Allocate(std::size_t p_size) {
@@ -210,6 +268,24 @@ void* Private::OwnerBlocks::Allocate(std::size_t p_size) {
 
 void Private::OwnerBlocks::Release(void* p_block, std::size_t p_size) noexcept {
     OwnerBlockCache& cache = t_ownerBlocks;
+    if (!cache.cleanerRegistered) {
+        if (cache.ended) {
+            ::operator delete(p_block);
+            return;
+        }
+        try {
+            static thread_local OwnerBlockCleaner cleaner;
+            (void)cleaner;
+            cache.cleanerRegistered = true;
+        } catch (...) {
+            ::operator delete(p_block);
+            return;
+        }
+    }
+    if (cache.ended) {
+        ::operator delete(p_block);
+        return;
+    }
     if (cache.count == 0) {
         cache.size = p_size;
     }
@@ -228,6 +304,19 @@ void Node::operator delete(void* /*p_block*/) {
 void Node::operator delete[](void* /*p_block*/) {
     Utility::GetLogger().derr("") << "Node::operator delete[] - called when it should not be!" << std::endl;
     std::abort();
+}
+
+void Private::ReportEndedEarly(Node const& p_node, char const* p_text) noexcept {
+    // Before Create set _self (a derived constructor threw) nobody can have
+    // used the object yet; once Deallocate was sent, its end is expected.
+    if (p_node._self.Expired() || p_node.IsDeallocated()) {
+        return;
+    }
+    try {
+        Private::ReportEnsure(p_text);
+    } catch (...) {
+        // A destructor reports and goes on: the record is kept, the exception not.
+    }
 }
 
 TimeStamp const Node::Time() const { return _time; }
@@ -249,6 +338,17 @@ Dependencies const& Node::Deps() const { return _deps; }
 
 namespace Private {
 
+namespace {
+// A dependent that is not a tracker, or an identifier that names no object.
+char const* const kNoTrackerText =
+    "\"void*(tracker)\" - void __cdecl `anonymous-namespace'::CallTouch(class "
+    "Qel::Chart::Core::Dependencies &,const enum Qel::Chart::Core::IModifiable::ModifiableType,const "
+    "enum Qel::Chart::Core::IModifiable::Change,const enum Qel::Chart::Core::IModifiable::Relationship "
+    "&,const class Qel::Chart::Core::WeakPtr<class Qel::Chart::Core::Node> &,const class "
+    "std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> > &,const class "
+    "boost::any &,unsigned int &)";
+}  // namespace
+
 // The depth-first walk over dependents lists. Instead of recursing once per
 // level it keeps the current path as frames on a per-thread stack, which is
 // reused by every walk on the thread (nested walks started from a TouchThis
@@ -266,8 +366,10 @@ public:
         std::uint32_t count;
         IModifiable::Relationship relationship;  // given to every entry of this list
         bool expiredSeen;
+        bool marked;  // this frame marked the block; an enclosing walk's frame did otherwise
     };
     using Block = Utility::LightArray<IModifiable::Identifier>;
+    using Stack = Growable<Frame>;
 
 private:
     // The cross-cast from a dependent to its tracker is the costliest step
@@ -319,21 +421,37 @@ private:
         return p_given == IModifiable::Self ? IModifiable::Explicit : IModifiable::Implicit;
     }
 
-    static bool Push(std::vector<Frame>& p_stack, Dependencies& p_list, IModifiable::Relationship p_given) {
-        IModifiable::Identifier* entries = p_list._list.Begin();
-        if (entries == nullptr || (Block::UserBitsOf(entries) & Dependencies::kWalkedBit) != 0) {
-            return false;  // nothing to walk, or already on the path (a cycle)
+    // Starts a frame for `p_list` unless it has nothing to walk or is already
+    // on this walk's path (that ends a cycle). A list that only enclosing
+    // walks are walking is walked again: a nested walk is a walk of its own.
+    static bool Push(Stack& p_stack, std::size_t p_base, bool p_nested, Dependencies& p_list,
+                     IModifiable::Relationship p_given);
+
+    // The frame of an enclosing walk that marked `p_entries`, if any.
+    static Frame* MarkingFrame(Stack& p_stack, std::size_t p_base, IModifiable::Identifier const* p_entries) {
+        for (std::size_t i = p_base; i > 0; --i) {
+            Frame& frame = p_stack.items[i - 1];
+            if (frame.entries == p_entries && frame.marked) {
+                return &frame;
+            }
         }
-        p_stack.push_back(
-            Frame{entries, &p_list, 0, static_cast<std::uint32_t>(Block::SizeOf(entries)), Derive(p_given), false});
-        Block::SetUserBitsOf(entries, Dependencies::kWalkedBit);
-        return true;
+        return nullptr;
     }
 
     // Ends a frame: an orphaned block is freed; otherwise the list is
-    // unmarked and, when requested, squeezed.
-    static void Finish(Frame const& p_frame, bool p_squeeze) {
-        if ((Block::UserBitsOf(p_frame.entries) & Dependencies::kOrphanBit) != 0) {
+    // unmarked and, when requested, squeezed. A frame that did not mark its
+    // block leaves both to the enclosing walk's frame that did.
+    static void Finish(Stack& p_stack, std::size_t p_base, Frame const& p_frame, bool p_squeeze) {
+        std::uint32_t const bits = Block::UserBitsOf(p_frame.entries);
+        if (!p_frame.marked) {
+            if (p_squeeze && p_frame.expiredSeen && (bits & Dependencies::kOrphanBit) == 0) {
+                if (Frame* const outer = MarkingFrame(p_stack, p_base, p_frame.entries)) {
+                    outer->expiredSeen = true;
+                }
+            }
+            return;
+        }
+        if ((bits & Dependencies::kOrphanBit) != 0) {
             Block::DestroyDetached(p_frame.entries);
             return;
         }
@@ -343,27 +461,82 @@ private:
         }
     }
 
-    static void Unwind(std::vector<Frame>& p_stack, std::size_t p_base) noexcept {
-        while (p_stack.size() > p_base) {
-            Frame const frame = p_stack.back();
-            p_stack.pop_back();
-            Finish(frame, false);
+    static void Unwind(Stack& p_stack, std::size_t p_base) noexcept {
+        while (p_stack.size > p_base) {
+            Frame const frame = p_stack.items[--p_stack.size];
+            Finish(p_stack, p_base, frame, false);
         }
     }
 };
 
 namespace {
-__attribute__((tls_model("initial-exec"))) thread_local std::vector<DependencyWalk::Frame>* t_walkStack = nullptr;
+// The walk's per-thread stack and how many walks run on the thread. Freed by
+// a cleaner at thread exit; walks after that (nodes ending at exit) use a
+// stack of their own, freed when the outermost of them ends.
+struct WalkState {
+    DependencyWalk::Stack stack;
+    int running;
+    bool cleanerRegistered;
+    bool ended;
+};
+__attribute__((tls_model("initial-exec"))) thread_local WalkState t_walk = {{nullptr, 0, 0}, 0, false, false};
 
-std::vector<DependencyWalk::Frame>& WalkStack() {
-    if (t_walkStack == nullptr) {
-        static thread_local std::vector<DependencyWalk::Frame> stack;
-        stack.reserve(64);
-        t_walkStack = &stack;
+struct WalkCleaner {
+    ~WalkCleaner() {
+        if (t_walk.running == 0) {
+            t_walk.stack.Free();
+        }
+        t_walk.ended = true;
     }
-    return *t_walkStack;
+};
+
+void RegisterWalkCleaner() {
+    if (!t_walk.cleanerRegistered && !t_walk.ended) {
+        t_walk.cleanerRegistered = true;
+        static thread_local WalkCleaner cleaner;
+        (void)cleaner;
+    }
 }
+
+// Counts a walk as running while it lives.
+struct RunningWalk {
+    RunningWalk() noexcept { ++t_walk.running; }
+    ~RunningWalk() {
+        if (--t_walk.running == 0 && t_walk.ended) {
+            t_walk.stack.Free();
+        }
+    }
+    RunningWalk(RunningWalk const&) = delete;
+    RunningWalk& operator=(RunningWalk const&) = delete;
+};
 }  // namespace
+
+bool DependencyWalk::Push(Stack& p_stack, std::size_t p_base, bool p_nested, Dependencies& p_list,
+                          IModifiable::Relationship p_given) {
+    IModifiable::Identifier* entries = p_list._list.Begin();
+    if (entries == nullptr) {
+        return false;
+    }
+    bool const markedBefore = (Block::UserBitsOf(entries) & Dependencies::kWalkedBit) != 0;
+    if (markedBefore) {
+        // The only walk on the thread marked it itself; a nested walk looks
+        // for it on its own part of the path.
+        if (!p_nested) {
+            return false;
+        }
+        for (std::size_t i = p_base; i < p_stack.size; ++i) {
+            if (p_stack.items[i].entries == entries) {
+                return false;
+            }
+        }
+    }
+    p_stack.Push(Frame{entries, &p_list, 0, static_cast<std::uint32_t>(Block::SizeOf(entries)), Derive(p_given),
+                       false, !markedBefore});
+    if (!markedBefore) {
+        Block::SetUserBitsOf(entries, Dependencies::kWalkedBit);
+    }
+    return true;
+}
 
 void DependencyWalk::Run(Dependencies& p_dependents, IModifiable::ModifiableType p_type, IModifiable::Change p_change,
                          IModifiable::Relationship const& p_relationship, WeakPtr<Node> const& p_originator,
@@ -371,21 +544,24 @@ void DependencyWalk::Run(Dependencies& p_dependents, IModifiable::ModifiableType
     if (p_dependents.Empty()) {
         return;
     }
-    std::vector<Frame>& stack = WalkStack();
-    std::size_t const base = stack.size();
+    RegisterWalkCleaner();
+    RunningWalk const running;
+    Stack& stack = t_walk.stack;
+    std::size_t const base = stack.size;
+    bool const nested = t_walk.running > 1;
     TrackerCasts casts;
-    if (!Push(stack, p_dependents, p_relationship)) {
-        return;
-    }
     try {
-        while (stack.size() > base) {
-            Frame& frame = stack.back();
+        if (!Push(stack, base, nested, p_dependents, p_relationship)) {
+            return;
+        }
+        while (stack.size > base) {
+            Frame& frame = stack.items[stack.size - 1];
             // A list cleared during its walk (its node ended, say) is still
             // walked to its end: the entries are weak and the block is ours.
             if (frame.next == frame.count) {
                 Frame const done = frame;
-                stack.pop_back();
-                Finish(done, true);
+                --stack.size;
+                Finish(stack, base, done, true);
                 continue;
             }
             IModifiable::Identifier& entry = frame.entries[frame.next++];
@@ -394,29 +570,27 @@ void DependencyWalk::Run(Dependencies& p_dependents, IModifiable::ModifiableType
                 continue;
             }
             IModifiable* dependent = entry.Address();
+            if (dependent == nullptr) {
+                // A live identity without an object: nothing to touch or follow.
+                Utility::GetLogger().chkptr(nullptr, kNoTrackerText);
+                continue;
+            }
             IModifiable::Relationship const relationship = frame.relationship;
-            std::size_t const level = stack.size() - 1;
+            std::size_t const level = stack.size - 1;
             dependent->TouchThis(p_type, p_change, relationship, p_originator, p_name, p_value);
             // The call may have started walks of its own (the stack may have
             // moved) or ended the dependent itself.
-            Frame& current = stack[level];
+            Frame& current = stack.items[level];
             if (entry.Expired()) {
                 current.expiredSeen = true;
                 continue;
             }
             IDependencyTracker* tracker = casts.ToTracker(dependent);
             if (tracker == nullptr) {
-                Utility::GetLogger().chkptr(
-                    nullptr,
-                    "\"void*(tracker)\" - void __cdecl `anonymous-namespace'::CallTouch(class "
-                    "Qel::Chart::Core::Dependencies &,const enum Qel::Chart::Core::IModifiable::ModifiableType,const "
-                    "enum Qel::Chart::Core::IModifiable::Change,const enum Qel::Chart::Core::IModifiable::Relationship "
-                    "&,const class Qel::Chart::Core::WeakPtr<class Qel::Chart::Core::Node> &,const class "
-                    "std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> > &,const class "
-                    "boost::any &,unsigned int &)");
+                Utility::GetLogger().chkptr(nullptr, kNoTrackerText);
                 continue;  // an object without a list has no dependents to follow
             }
-            Push(stack, tracker->Deps(), relationship);
+            Push(stack, base, nested, tracker->Deps(), relationship);
         }
     } catch (...) {
         Unwind(stack, base);

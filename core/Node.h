@@ -38,6 +38,10 @@ class PropertyAccess;
 class ExplicitRefAccess;
 }  // namespace Accessors
 namespace Private {
+/// For objects of a node (properties, references, composites) that end while
+/// the node is owned and not being deleted: reports `p_text` through
+/// `ensure`. Never throws, whatever the failure policy.
+QELCORE_API void ReportEndedEarly(Node const& p_node, char const* p_text) noexcept;
 class DependencyWalk;
 class NodeInternals;
 struct NodeDeleter;
@@ -157,6 +161,7 @@ private:
     friend class Private::DependencyWalk;
     friend class Private::NodeInternals;
     friend struct Private::NodeDeleter;
+    friend void Private::ReportEndedEarly(Node const&, char const*) noexcept;
 
     static void* Allocator(std::size_t p_size);
     static void Deleter(Node* p_node);

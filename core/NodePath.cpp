@@ -96,12 +96,9 @@ NodePath NodePath::Parent() const {
 
 std::ostream& operator<<(std::ostream& p_stream, Qel::Chart::Core::NodePath const& p_path) {
     for (int const* id = p_path.Begin(); id != p_path.End(); ++id) {
-        // The first separator is empty: nothing is written for it, so that a
-        // width set on the stream still applies to the first id.
-        if (id != p_path.Begin()) {
-            p_stream << '.';
-        }
-        p_stream << *id;
+        // Each id follows its separator, the first one the empty string: a
+        // width set on the stream pads that empty separator, not the first id.
+        p_stream << (id == p_path.Begin() ? "" : ".") << *id;
     }
     return p_stream;
 }

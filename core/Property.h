@@ -66,6 +66,13 @@ public:
     }
     Property(Property const&) = delete;
     Property& operator=(Property const&) = delete;
+    /// A property that ends before its node leaves the node's table (and
+    /// reports that through `ensure`).
+    ~Property() {
+        IProperty::UnregisterFrom(*_owner, *this,
+                                  "\"property ended before its node\" - __cdecl "
+                                  "Qel::Chart::Core::Property<T>::~Property(void)");
+    }
 
     /// The value; throws `std::logic_error` while it is undefined.
     T const& Get() const {
@@ -106,13 +113,27 @@ public:
                                        PropertyCreator::ToModifiable(*_owner).Id().Lifetime());
     }
     TimeStamp const Time() const override { return _time; }
-    void TouchThis(IModifiable::ModifiableType, IModifiable::Change, IModifiable::Relationship, WeakPtr<Node> const&,
-                   std::string const&, boost::any const&) override {
+    /// Stamps the property. Its own touch (`Modifiable<1>::Touch()` and the
+    /// like: `Self`, its own name) also reaches the owner, as `Touch()` does;
+    /// a touch handed down by a composite only stamps it.
+    void TouchThis(IModifiable::ModifiableType p_type, IModifiable::Change p_change,
+                   IModifiable::Relationship p_relationship, WeakPtr<Node> const& p_originator,
+                   std::string const& p_name, boost::any const& p_value) override {
+        if (p_relationship == IModifiable::Self && p_type == IModifiable::TypeProperty && p_originator.Expired() &&
+            p_name == _name) {
+            Changed(p_change, p_value);
+            return;
+        }
         _time.Touch();
     }
 
 private:
     void Changed(IModifiable::Change p_change, boost::any const& p_payload) {
+        if (PropertyCreator::IsDeallocated(*_owner)) {
+            // The same warning as a touch of the deallocated node itself.
+            Utility::GetLogger().derr("") << "WARNING : Event propagation after node is deallocated!" << std::endl;
+            return;
+        }
         _time.Touch();
         // A copy: the owner, and this property with it, may end during the
         // walk (a dependent may drop the last Ptr), while the walk still

@@ -31,6 +31,11 @@ private:
     /// Registers `p_property` on `p_node` and does nothing else: no touch,
     /// no stamp, no notification.
     static void CreatePropertyEntry(Node& p_node, IProperty& p_property);
+    /// Removes the entry of a property that ends before its node (and
+    /// reports it with `p_text` when the node is owned and not deallocating).
+    static void RemovePropertyEntry(Node& p_node, IProperty const& p_property, char const* p_text) noexcept;
+    /// The owner has been sent `Deallocate`: a change must not propagate.
+    static bool IsDeallocated(Node const& p_node) noexcept;
     /// `p_node` as its `IModifiable` base.
     static IModifiable& ToModifiable(Node& p_node);
 };

@@ -14,6 +14,10 @@ void IProperty::RegisterOn(Node& p_owner, IProperty& p_property) {
     PropertyCreator::CreatePropertyEntry(p_owner, p_property);
 }
 
+void IProperty::UnregisterFrom(Node& p_owner, IProperty const& p_property, char const* p_text) noexcept {
+    PropertyCreator::RemovePropertyEntry(p_owner, p_property, p_text);
+}
+
 PropertyMap::PropertyMap() noexcept : _properties() {}
 PropertyMap::~PropertyMap() = default;
 
@@ -24,6 +28,8 @@ void PropertyMap::Create(IProperty& p_property) {
                               "\"Find(p_property.Name()) == -1\" - void __cdecl "
                               "Qel::Chart::Core::PropertyMap::Create(class Qel::Chart::Core::IProperty &)");
 }
+
+void PropertyMap::Remove(IProperty const& p_property) noexcept { Private::EraseEntry(_properties, &p_property); }
 
 int PropertyMap::Find(std::string const& p_name) const { return Private::FindByName(_properties, p_name); }
 

@@ -49,6 +49,11 @@ protected:
     /// Enters `p_property` in `p_owner`'s property table (through
     /// `PropertyCreator`); for the constructors of implementations.
     static void RegisterOn(Node& p_owner, IProperty& p_property);
+    /// For the destructors of implementations: a property that ends while its
+    /// node lives leaves the table, and, once the node is owned, that is
+    /// reported through `ensure` with `p_text` (the report never throws out of
+    /// here). Costs nothing while the node itself is being deleted.
+    static void UnregisterFrom(Node& p_owner, IProperty const& p_property, char const* p_text) noexcept;
 };
 
 /// The registered properties of one node, in registration order. The table
@@ -72,6 +77,8 @@ private:
 
     /// Registers `p_property`; a name already present fails the check and nothing is added.
     void Create(IProperty& p_property);
+    /// Drops the entry of `p_property`, if any.
+    void Remove(IProperty const& p_property) noexcept;
     /// The position of the first property named `p_name`, or -1.
     int Find(std::string const& p_name) const;
     /// The first property named `p_name`; a miss is reported through

@@ -28,6 +28,18 @@ struct QELCORE_API NullPtrException : public Utility::Exception {
 template <class T>
 class WeakPtr;
 
+namespace Private {
+/// `p_handle` itself; an empty one throws `NullPtrException` "null pointer
+/// passed to Core::Ptr", before anything was changed.
+template <class P>
+P const& NonEmpty(P const& p_handle) {
+    if (!p_handle) {
+        throw NullPtrException("null pointer passed to Core::Ptr");
+    }
+    return p_handle;
+}
+}  // namespace Private
+
 /// Shared ownership of a `T` that is never null: every way of building one
 /// from a pointer throws `NullPtrException` instead. The default-constructed
 /// (empty) state exists only for members that are filled later.

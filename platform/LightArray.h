@@ -9,18 +9,28 @@
 #include <new>
 #include <stdexcept>
 #include <type_traits>
+#include <utility>
 
 namespace Qel {
 namespace Chart {
 namespace Utility {
 
+/// Whether a `T` may move to another address byte for byte (its old bytes
+/// then simply forgotten). True for trivially copyable types; a type that is
+/// safe to relocate so although it is not trivially copyable (a smart
+/// pointer, say) may specialise this to `std::true_type`.
+template <class T>
+struct IsTriviallyRelocatable : std::is_trivially_copyable<T> {};
+
 /// One pointer to the elements, which follow an eight-byte header (32-bit
 /// count, 32-bit capacity) in one heap block; null while no storage is held.
-/// Elements are relocated byte for byte when the block moves, so `T` must
-/// not hold pointers into itself.
+/// When the block moves, elements are relocated byte for byte where
+/// `IsTriviallyRelocatable<T>` allows it and moved one by one otherwise.
 template <class T>
 class LightArray {
     static_assert(alignof(T) <= 8, "LightArray elements follow an 8-byte header");
+    static_assert(IsTriviallyRelocatable<T>::value || std::is_nothrow_move_constructible<T>::value,
+                  "LightArray moves its elements when it reallocates: they must not throw doing so");
 
 public:
     LightArray() noexcept : _elements(nullptr) {}
@@ -117,9 +127,16 @@ public:
             Clear();
             return;
         }
-        _elements[p_index].~T();
-        std::memmove(static_cast<void*>(_elements + p_index), static_cast<void const*>(_elements + p_index + 1),
-                     (count - p_index - 1) * sizeof(T));
+        if constexpr (IsTriviallyRelocatable<T>::value) {
+            _elements[p_index].~T();
+            std::memmove(static_cast<void*>(_elements + p_index), static_cast<void const*>(_elements + p_index + 1),
+                         (count - p_index - 1) * sizeof(T));
+        } else {
+            for (std::size_t i = p_index; i + 1 < count; ++i) {
+                _elements[i] = std::move(_elements[i + 1]);
+            }
+            _elements[count - 1].~T();
+        }
         Head()->count = static_cast<std::uint32_t>(count - 1);
         Head()->capacity =
             static_cast<std::uint32_t>((Head()->capacity & ~kCapacityMask) | ((Head()->capacity & kCapacityMask) - 1));
@@ -196,7 +213,14 @@ private:
     // the old block and takes the new one with count `p_count`.
     void Adopt(T* p_fresh, std::size_t p_moved, std::size_t p_count) noexcept {
         if (_elements != nullptr) {
-            std::memcpy(static_cast<void*>(p_fresh), static_cast<void const*>(_elements), p_moved * sizeof(T));
+            if constexpr (IsTriviallyRelocatable<T>::value) {
+                std::memcpy(static_cast<void*>(p_fresh), static_cast<void const*>(_elements), p_moved * sizeof(T));
+            } else {
+                for (std::size_t i = 0; i < p_moved; ++i) {
+                    new (p_fresh + i) T(std::move(_elements[i]));
+                    _elements[i].~T();
+                }
+            }
             Free(_elements);
         }
         _elements = p_fresh;

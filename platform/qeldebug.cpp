@@ -16,10 +16,16 @@ namespace {
 
 // One lock guards the capture chain, the enabled categories and std::cerr
 // output, so that lines from several threads never interleave.
-std::recursive_mutex& StateMutex() {
-    static std::recursive_mutex mutex;
-    return mutex;
+// Never destroyed: nodes may still report while the process exits, after
+// the statics of this library would otherwise be gone.
+template <class T>
+T& Immortal() {
+    alignas(T) static unsigned char storage[sizeof(T)];
+    static T* const object = ::new (static_cast<void*>(storage)) T();
+    return *object;
 }
+
+std::recursive_mutex& StateMutex() { return Immortal<std::recursive_mutex>(); }
 
 capture* g_innermost = nullptr;
 std::atomic<failpolicy> g_policy{failpolicy::throwing};
@@ -28,10 +34,7 @@ std::atomic<int> g_captures{0};
 // trace channel is known to be off without taking the lock.
 std::atomic<int> g_enabledCount{0};
 
-std::set<std::string>& EnabledCategories() {
-    static std::set<std::string> categories;
-    return categories;
-}
+std::set<std::string>& EnabledCategories() { return Immortal<std::set<std::string>>(); }
 
 }  // namespace
 
@@ -183,8 +186,10 @@ dbgostream operator<<(dbgostream p_stream, std::ostream& (*p_manip)(std::ostream
 // logger
 
 logger& logger::instance() {
-    static logger theLogger;
-    return theLogger;
+    // Never destroyed, like the state above.
+    alignas(logger) static unsigned char storage[sizeof(logger)];
+    static logger* const theLogger = ::new (static_cast<void*>(storage)) logger();
+    return *theLogger;
 }
 
 void logger::failed(reportkind p_kind, std::string const& p_text, std::string const& p_shown) {

@@ -5,11 +5,12 @@ namespace Chart {
 namespace Core {
 namespace Accessors {
 
-ExplicitRefAccess::ExplicitRefAccess(Ptr<Node> const& p_node, IExplicitRef& p_ref) : _node(p_node), _ref(p_ref) {}
+ExplicitRefAccess::ExplicitRefAccess(Ptr<Node> const& p_node, IExplicitRef& p_ref)
+    : _node(Private::NonEmpty(p_node)), _ref(p_ref) {}
 ExplicitRefAccess::ExplicitRefAccess(Ptr<Node> const& p_node, std::string const& p_name)
-    : _node(p_node), _ref(_node->_explicitRefMap.Get(p_name)) {}
+    : _node(Private::NonEmpty(p_node)), _ref(_node->_explicitRefMap.Get(p_name)) {}
 ExplicitRefAccess::ExplicitRefAccess(Ptr<Node> const& p_node, std::uint64_t p_index)
-    : _node(p_node), _ref(_node->_explicitRefMap.Get(p_index)) {}
+    : _node(Private::NonEmpty(p_node)), _ref(_node->_explicitRefMap.Get(p_index)) {}
 ExplicitRefAccess::ExplicitRefAccess(ExplicitRefAccess const& p_other) = default;
 ExplicitRefAccess::~ExplicitRefAccess() = default;
 
@@ -26,7 +27,7 @@ void ExplicitRefAccess::GetReferencees(std::vector<Ptr<Node>>& p_referencees) co
 void ExplicitRefAccess::Touch() { _ref.Touch(); }
 
 bool ExplicitRefAccess::Exists(Ptr<Node> const& p_node, std::string const& p_name) {
-    return p_node->_explicitRefMap.Find(p_name) != -1;
+    return Private::NonEmpty(p_node)->_explicitRefMap.Find(p_name) != -1;
 }
 
 }  // namespace Accessors

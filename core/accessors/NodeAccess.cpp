@@ -5,7 +5,7 @@ namespace Chart {
 namespace Core {
 namespace Accessors {
 
-NodeAccess::NodeAccess(Ptr<Node> const& p_node) : _node(p_node) {}
+NodeAccess::NodeAccess(Ptr<Node> const& p_node) : _node(Private::NonEmpty(p_node)) {}
 NodeAccess::NodeAccess(NodeAccess const& p_other) = default;
 NodeAccess& NodeAccess::operator=(NodeAccess const& p_other) {
     _node = p_other._node;  // the new reference is taken before the old one goes

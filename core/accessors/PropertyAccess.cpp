@@ -5,11 +5,12 @@ namespace Chart {
 namespace Core {
 namespace Accessors {
 
-PropertyAccess::PropertyAccess(Ptr<Node> const& p_node, IProperty& p_property) : _node(p_node), _property(p_property) {}
+PropertyAccess::PropertyAccess(Ptr<Node> const& p_node, IProperty& p_property)
+    : _node(Private::NonEmpty(p_node)), _property(p_property) {}
 PropertyAccess::PropertyAccess(Ptr<Node> const& p_node, std::string const& p_name)
-    : _node(p_node), _property(_node->_propertyMap.Get(p_name)) {}
+    : _node(Private::NonEmpty(p_node)), _property(_node->_propertyMap.Get(p_name)) {}
 PropertyAccess::PropertyAccess(Ptr<Node> const& p_node, std::uint64_t p_index)
-    : _node(p_node), _property(_node->_propertyMap.Get(p_index)) {}
+    : _node(Private::NonEmpty(p_node)), _property(_node->_propertyMap.Get(p_index)) {}
 PropertyAccess::PropertyAccess(PropertyAccess const& p_other) = default;
 PropertyAccess::~PropertyAccess() = default;
 
@@ -23,7 +24,7 @@ std::type_info const& PropertyAccess::Type() const { return _property.Type(); }
 void PropertyAccess::Touch() { _property.Touch(); }
 
 bool PropertyAccess::Exists(Ptr<Node> const& p_node, std::string const& p_name) {
-    return p_node->_propertyMap.Find(p_name) != -1;
+    return Private::NonEmpty(p_node)->_propertyMap.Find(p_name) != -1;
 }
 
 }  // namespace Accessors

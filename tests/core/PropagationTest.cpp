@@ -145,16 +145,22 @@ TEST(PropagationReentryTest, AHandlerMayStartAWalkOfItsOwnOrClearTheListBeingWal
         chain.push_back(Node::Create<RecordingNode>());
         Link(chain[chain.size() - 2], {chain.back()});
     }
+    bool reacted = false;
     x->onForce = [&] {
+        if (reacted) {
+            return;
+        }
+        reacted = true;
         q->Touch();
-        a->Touch();  // a's list is on the path: a is stamped, its list not walked again
+        a->Touch();  // a walk of its own: it walks a's list again, though the outer walk is on it
         a->Deps().Clear();
-        Link(a, {y});  // a fresh list, not on the path: the walk finishes the old one
+        Link(a, {y});  // a fresh list: the outer walk finishes the old one
     };
     a->Touch();
     x->onForce = nullptr;
     a->Touch();
-    EXPECT_EQ(g.log, "aS-:F0a xEa:F0a qS-:F0q sEq:F0q aS-:F0a rIa:F0a yEa:F0a aS-:F0a yEa:F0a");
+    EXPECT_EQ(g.log,
+              "aS-:F0a xEa:F0a qS-:F0q sEq:F0q aS-:F0a xEa:F0a rIa:F0a yEa:F0a rIa:F0a yEa:F0a aS-:F0a yEa:F0a");
     EXPECT_EQ(chain.back()->Time().Counter(), 1u);
 }
 
@@ -166,7 +172,9 @@ TEST(PropagationReentryTest, TheTouchedNodeMayEndDuringItsOwnWalk) {
     RecordingNode& touched = *a;  // as a property of the node touches it
     x->onForce = [&] { a = Ptr<RecordingNode>(); };
     touched.Touch();
-    EXPECT_EQ(g.log, "aS-:F0a xEa:F0a aS-:D0a zI-:F0a");  // z still hears, from an originator gone by then
+    // a's end is a walk of its own: x and z hear Deallocate, then the first
+    // walk goes on to z, its originator gone by then.
+    EXPECT_EQ(g.log, "aS-:F0a xEa:F0a aS-:D0a xE-:D0a zI-:D0a zI-:F0a");
 }
 
 TEST(PropagationReentryTest, ExpiredEntriesAreSkippedAndSqueezedAfterAWalkButNotAfterAnException) {

@@ -242,22 +242,32 @@ std::vector<std::string> Model::StateLines() const {
     return lines;
 }
 
-// A list being walked is detached: the walk reads it to its end and drops it
+Model::Frame* Model::FirstFrameOf(int p_owner) {
+    for (Frame& frame : _frames) {
+        if (frame.owner == p_owner && !frame.orphaned) {
+            return &frame;
+        }
+    }
+    return nullptr;
+}
+
+// A list being walked is detached: the walks read it to its end and drop it
 // unsqueezed, while the owner starts afresh with an empty list.
 void Model::ClearListOf(int p_id) {
-    ModelNode& node = At(p_id);
-    if (node.walkFrame != -1) {
-        _frames[static_cast<std::size_t>(node.walkFrame)].orphaned = true;
-        node.walkFrame = -1;
+    for (Frame& frame : _frames) {
+        if (frame.owner == p_id) {
+            frame.orphaned = true;
+        }
     }
-    node.deps.clear();
+    At(p_id).deps.clear();
 }
 
 bool Model::Refused(int p_owner, std::string const& p_operation) {
-    if (Node(p_owner).walkFrame != -1) {
+    bool const walked = FirstFrameOf(p_owner) != nullptr;
+    if (walked) {
         Report(qeldebug::reportkind::ensure, "", kRefused + p_operation);
     }
-    return Node(p_owner).walkFrame != -1;
+    return walked;
 }
 
 // The test node's TouchThis: log, stamp, walk when it is the origin, then run its hook.
@@ -269,23 +279,28 @@ void Model::TouchThis(int p_id, int p_type, int p_change, int p_relationship, in
         TouchText(p_id, p_type, p_change, p_relationship, shown ? p_originator : kNoNode, p_name, p_payload));
     At(p_id).stamp.Touch();
     if (p_relationship == kSelf) {
-        Walk(p_id, kSelf, p_type, p_change, p_id, p_name, p_payload);
+        Walk(++_walks, p_id, kSelf, p_type, p_change, p_id, p_name, p_payload);
     }
     FireHook(p_id);
 }
 
 // Depth first, in list order, over the list as it was when the walk reached
-// it. A list already on the current path (nested walks included) is not
-// walked again. Expired entries are skipped, and the list squeezed after.
-void Model::Walk(int p_owner, int p_given, int p_type, int p_change, int p_originator, std::string const& p_name,
-                 std::string const& p_payload) {
-    if (Node(p_owner).deps.empty() || Node(p_owner).walkFrame != -1) {
+// it. A list already on the path of the same walk is not walked again; one
+// that only enclosing walks are on is. Expired entries are skipped, and the
+// list squeezed after by the outermost walk on it.
+void Model::Walk(int p_walk, int p_owner, int p_given, int p_type, int p_change, int p_originator,
+                 std::string const& p_name, std::string const& p_payload) {
+    if (Node(p_owner).deps.empty()) {
         return;
     }
+    for (Frame const& frame : _frames) {
+        if (frame.owner == p_owner && frame.walk == p_walk && !frame.orphaned) {
+            return;
+        }
+    }
     int const derived = p_given == kSelf ? kExplicit : kImplicit;
-    _frames.push_back(Frame{p_owner, Node(p_owner).deps, false, false});
+    _frames.push_back(Frame{p_owner, p_walk, Node(p_owner).deps, false, false});
     std::size_t const index = _frames.size() - 1;
-    At(p_owner).walkFrame = static_cast<int>(index);
     try {
         for (std::size_t i = 0; i < _frames[index].entries.size(); ++i) {
             Entry const entry = _frames[index].entries[i];
@@ -305,7 +320,7 @@ void Model::Walk(int p_owner, int p_given, int p_type, int p_change, int p_origi
                 _frames[index].expiredSeen = true;
                 continue;
             }
-            Walk(entry.node, derived, p_type, p_change, p_originator, p_name, p_payload);
+            Walk(p_walk, entry.node, derived, p_type, p_change, p_originator, p_name, p_payload);
         }
     } catch (...) {
         EndWalk(p_owner, false);  // leaving by an exception squeezes nothing
@@ -318,7 +333,11 @@ void Model::EndWalk(int p_owner, bool p_squeeze) {
     Frame const done = _frames.back();
     _frames.pop_back();
     if (!done.orphaned) {
-        At(p_owner).walkFrame = -1;
+        if (Frame* const outer = FirstFrameOf(p_owner)) {
+            // An enclosing walk is still on the list: it squeezes when it ends.
+            outer->expiredSeen = outer->expiredSeen || (p_squeeze && done.expiredSeen);
+            return;
+        }
         if (p_squeeze && done.expiredSeen) {
             std::vector<Entry>& deps = At(p_owner).deps;
             deps.erase(std::remove_if(deps.begin(), deps.end(), [this](Entry const& p) { return Expired(p); }),
@@ -340,25 +359,33 @@ void Model::SetValue(int p_id, bool p_defined, int p_value) {
 
 // Through an accessor found by name, which holds the node meanwhile: set,
 // reset, touch, or set a value of the wrong type.
-// A deletion that starts while another runs waits until that one is done.
+// A deletion that starts while another runs is done inside it, up to a
+// depth of 64; beyond that it waits for the deletion at that depth to end.
 void Model::Deleter(int p_id) {
-    _pending.push_back(p_id);
-    if (_deleting) {
+    int const kInlineDepth = 64;
+    if (_deletionDepth >= kInlineDepth) {
+        _pending.push_back(p_id);
         return;
     }
-    _deleting = true;
-    for (std::size_t i = 0; i < _pending.size(); ++i) {
-        int const id = _pending[i];
-        Report(qeldebug::reportkind::dout, "Trace",
-               "delete node id(" + std::to_string(Node(id).identity.uniqueId) + ") type(" +
-                   std::to_string(Node(id).identity.typeId) +
-                   ") : count = " + std::to_string(_baselineCount + Constructed()));
-        TouchThis(id, kTypeNode, kDeallocate, kSelf, kNoNode, Node(id).name, "");
-        ClearListOf(id);
-        At(id).alive = false;
+    ++_deletionDepth;
+    DeleteOne(p_id);
+    if (_deletionDepth == kInlineDepth) {
+        for (std::size_t i = 0; i < _pending.size(); ++i) {
+            DeleteOne(_pending[i]);
+        }
+        _pending.clear();
     }
-    _pending.clear();
-    _deleting = false;
+    --_deletionDepth;
+}
+
+void Model::DeleteOne(int p_id) {
+    Report(qeldebug::reportkind::dout, "Trace",
+           "delete node id(" + std::to_string(Node(p_id).identity.uniqueId) + ") type(" +
+               std::to_string(Node(p_id).identity.typeId) +
+               ") : count = " + std::to_string(_baselineCount + Constructed()));
+    TouchThis(p_id, kTypeNode, kDeallocate, kSelf, kNoNode, Node(p_id).name, "");
+    ClearListOf(p_id);
+    At(p_id).alive = false;
 }
 
 int Model::SlotOf(int p_id) const {
@@ -463,10 +490,8 @@ std::size_t Model::CountWalk(int p_owner, std::vector<char>& p_onPath, std::size
 }
 
 std::size_t Model::EstimateWalk(int p_id) const {
+    // A walk started from a hook is a walk of its own: it walks every list.
     std::vector<char> onPath(_nodes.size(), 0);
-    for (std::size_t i = 0; i < _nodes.size(); ++i) {
-        onPath[i] = _nodes[i].walkFrame != -1 ? 1 : 0;
-    }
     return CountWalk(p_id, onPath, 1);
 }
 

@@ -121,7 +121,6 @@ struct ModelNode {
     bool alive = true;   // constructed and not yet deleted
     bool held = true;    // a slot owns it
     int pins = 0;        // accessors holding it during an operation
-    int walkFrame = -1;  // the frame walking its list, while one does
     bool propertyDefined = false;
     int propertyValue = 0;
     Hook hook;
@@ -183,9 +182,10 @@ public:
 private:
     struct Frame {
         int owner;
+        int walk;                    // the walk this frame belongs to
         std::vector<Entry> entries;  // the list as it was when the walk reached it
         bool expiredSeen;
-        bool orphaned;
+        bool orphaned;  // the owner's list was cleared meanwhile
     };
     struct WalkAborted {};
 
@@ -195,8 +195,10 @@ private:
     void Report(qeldebug::reportkind p_kind, std::string const& p_category, std::string const& p_text);
     void TouchThis(int p_id, int p_type, int p_change, int p_relationship, int p_originator, std::string const& p_name,
                    std::string const& p_payload);
-    void Walk(int p_owner, int p_given, int p_type, int p_change, int p_originator, std::string const& p_name,
-              std::string const& p_payload);
+    void Walk(int p_walk, int p_owner, int p_given, int p_type, int p_change, int p_originator,
+              std::string const& p_name, std::string const& p_payload);
+    Frame* FirstFrameOf(int p_owner);  // the frame that marked the owner's current list
+    void DeleteOne(int p_id);
     void EndWalk(int p_owner, bool p_squeeze);
     void PropertyChanged(int p_id, int p_change, std::string const& p_payload);
     void SetValue(int p_id, bool p_defined, int p_value);
@@ -216,8 +218,9 @@ private:
     std::vector<int> _slots;
     std::vector<ModelWatcher> _watchers;
     std::vector<Frame> _frames;  // the current walk path, nested walks included
-    bool _deleting = false;      // a deletion runs; further ones wait in _pending
-    std::vector<int> _pending;
+    int _walks = 0;              // walks started so far: each one's id
+    int _deletionDepth = 0;      // deletions running inside one another
+    std::vector<int> _pending;   // deletions beyond the inline depth
     bool _throwing = false;
     Expectation _expectation;
 };
