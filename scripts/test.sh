@@ -86,6 +86,18 @@ if [ "$lint" -eq 1 ]; then
   install_packages clang-format clang-tidy doxygen
   echo "== Checking the format of every source"
   (cd "$root" && git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run -Werror)
+  echo "== Library headers include each other in quotes"
+  # In angle brackets, a client's header of the same name could be found
+  # first once the library is installed.
+  (
+    cd "$root"
+    mapfile -t library_files < <(git ls-files '*.h' '*.cpp' ':!:tests/' ':!:bench/' ':!:fuzz/' ':!:examples/')
+    names=$(printf '%s\n' "${library_files[@]}" | sed -n 's|^\(.*/\)\{0,1\}\([^/]*\.h\)$|\2|p' | sed 's/\./\\./g' | paste -sd'|')
+    if grep -nE "#include <($names)>" "${library_files[@]}"; then
+      echo "test.sh: include the library's own headers above in quotes" >&2
+      exit 1
+    fi
+  )
   # clang-tidy reads the compile commands of the plain build, and the docs
   # target appears there once doxygen is found.
   configure_plain
