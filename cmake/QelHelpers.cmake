@@ -124,7 +124,6 @@ function(qel_add_library target alias)
   qel_enable_warnings(${target})
 
   set_property(GLOBAL APPEND PROPERTY QEL_LIBRARIES ${target})
-  set_property(GLOBAL APPEND PROPERTY QEL_PUBLIC_HEADERS ${ARG_HEADERS})
 endfunction()
 
 # Fails when a header or source in the directories of the libraries' files is
