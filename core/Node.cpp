@@ -530,8 +530,8 @@ bool DependencyWalk::Push(Stack& p_stack, std::size_t p_base, bool p_nested, Dep
             }
         }
     }
-    p_stack.Push(Frame{entries, &p_list, 0, static_cast<std::uint32_t>(Block::SizeOf(entries)), Derive(p_given),
-                       false, !markedBefore});
+    p_stack.Push(Frame{entries, &p_list, 0, static_cast<std::uint32_t>(Block::SizeOf(entries)), Derive(p_given), false,
+                       !markedBefore});
     if (!markedBefore) {
         Block::SetUserBitsOf(entries, Dependencies::kWalkedBit);
     }

@@ -159,8 +159,7 @@ TEST(PropagationReentryTest, AHandlerMayStartAWalkOfItsOwnOrClearTheListBeingWal
     a->Touch();
     x->onForce = nullptr;
     a->Touch();
-    EXPECT_EQ(g.log,
-              "aS-:F0a xEa:F0a qS-:F0q sEq:F0q aS-:F0a xEa:F0a rIa:F0a yEa:F0a rIa:F0a yEa:F0a aS-:F0a yEa:F0a");
+    EXPECT_EQ(g.log, "aS-:F0a xEa:F0a qS-:F0q sEq:F0q aS-:F0a xEa:F0a rIa:F0a yEa:F0a rIa:F0a yEa:F0a aS-:F0a yEa:F0a");
     EXPECT_EQ(chain.back()->Time().Counter(), 1u);
 }
 

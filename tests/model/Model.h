@@ -118,9 +118,9 @@ struct ModelNode {
     Stamp stamp;
     Stamp propertyStamp;
     std::vector<Entry> deps;
-    bool alive = true;   // constructed and not yet deleted
-    bool held = true;    // a slot owns it
-    int pins = 0;        // accessors holding it during an operation
+    bool alive = true;  // constructed and not yet deleted
+    bool held = true;   // a slot owns it
+    int pins = 0;       // accessors holding it during an operation
     bool propertyDefined = false;
     int propertyValue = 0;
     Hook hook;
