@@ -86,9 +86,15 @@ function(qel_add_library target alias)
 
   add_library(${target} SHARED ${ARG_SOURCES} ${ARG_HEADERS} ${ARG_INTERNAL_HEADERS})
   add_library(${alias} ALIAS ${target})
+  # Before 1.0 a minor version may break the ABI, so the soname carries it.
+  if(PROJECT_VERSION_MAJOR EQUAL 0)
+    set(soversion "0.${PROJECT_VERSION_MINOR}")
+  else()
+    set(soversion "${PROJECT_VERSION_MAJOR}")
+  endif()
   set_target_properties(${target} PROPERTIES
     VERSION ${PROJECT_VERSION}
-    SOVERSION ${PROJECT_VERSION_MAJOR}
+    SOVERSION ${soversion}
     EXPORT_NAME ${ARG_EXPORT_NAME}
     PUBLIC_HEADER "${ARG_HEADERS}")
   # Clients compile the headers, so they need the standard the headers are

@@ -29,9 +29,16 @@ configure_package_config_file(
   "${PROJECT_SOURCE_DIR}/cmake/QelChartCoreConfig.cmake.in"
   "${PROJECT_BINARY_DIR}/QelChartCoreConfig.cmake"
   INSTALL_DESTINATION ${QEL_CONFIG_DIR})
+# Before 1.0 a minor version may break the API: 0.2 does not satisfy a
+# request for 0.1.
+if(PROJECT_VERSION_MAJOR EQUAL 0)
+  set(QEL_VERSION_COMPATIBILITY SameMinorVersion)
+else()
+  set(QEL_VERSION_COMPATIBILITY SameMajorVersion)
+endif()
 write_basic_package_version_file(
   "${PROJECT_BINARY_DIR}/QelChartCoreConfigVersion.cmake"
-  COMPATIBILITY SameMajorVersion)
+  COMPATIBILITY ${QEL_VERSION_COMPATIBILITY})
 install(FILES
   "${PROJECT_BINARY_DIR}/QelChartCoreConfig.cmake"
   "${PROJECT_BINARY_DIR}/QelChartCoreConfigVersion.cmake"
