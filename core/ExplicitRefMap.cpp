@@ -14,8 +14,10 @@ void IExplicitRef::UnregisterFrom(Node& p_owner, IExplicitRef const& p_ref, char
     if (p_owner.IsDeallocated()) {
         return;  // the node is being deleted: its table goes with it
     }
-    p_owner._explicitRefMap.Unregister(p_ref);
-    Private::ReportEndedEarly(p_owner, p_text);
+    // One that was refused a place (a duplicate name) has nothing to report.
+    if (p_owner._explicitRefMap.Unregister(p_ref)) {
+        Private::ReportEndedEarly(p_owner, p_text);
+    }
 }
 
 ExplicitRefMap::ExplicitRefMap() noexcept : _refs() {}
@@ -35,7 +37,7 @@ void ExplicitRefMap::Register(IExplicitRef& p_ref) {
                               "Qel::Chart::Core::IExplicitRef &)");
 }
 
-void ExplicitRefMap::Unregister(IExplicitRef const& p_ref) noexcept { Private::EraseEntry(_refs, &p_ref); }
+bool ExplicitRefMap::Unregister(IExplicitRef const& p_ref) noexcept { return Private::EraseEntry(_refs, &p_ref); }
 
 int ExplicitRefMap::Find(std::string const& p_name) const { return Private::FindByName(_refs, p_name); }
 

@@ -17,15 +17,16 @@ namespace Private {
 
 /// The position of the first entry whose `Name()` equals `p_name` (exact
 /// bytes), or -1. Calls `Name()` on each entry until one matches.
-/// Drops the first entry that points at `p_entry`, if any.
+/// Drops the first entry that points at `p_entry`; false when there is none.
 template <class T>
-void EraseEntry(Utility::LightArray<T*>& p_entries, T const* p_entry) noexcept {
+bool EraseEntry(Utility::LightArray<T*>& p_entries, T const* p_entry) noexcept {
     for (std::size_t i = 0; i < p_entries.Size(); ++i) {
         if (p_entries[i] == p_entry) {
             p_entries.Erase(i);  // pointers move without throwing
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 template <class T>

@@ -14,8 +14,10 @@ void PropertyCreator::RemovePropertyEntry(Node& p_node, IProperty const& p_prope
     if (p_node.IsDeallocated()) {
         return;  // the node is being deleted: its table goes with it
     }
-    p_node._propertyMap.Remove(p_property);
-    Private::ReportEndedEarly(p_node, p_text);
+    // One that was refused a place (a duplicate name) has nothing to report.
+    if (p_node._propertyMap.Remove(p_property)) {
+        Private::ReportEndedEarly(p_node, p_text);
+    }
 }
 
 bool PropertyCreator::IsDeallocated(Node const& p_node) noexcept { return p_node.IsDeallocated(); }

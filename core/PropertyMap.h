@@ -77,8 +77,8 @@ private:
 
     /// Registers `p_property`; a name already present fails the check and nothing is added.
     void Create(IProperty& p_property);
-    /// Drops the entry of `p_property`, if any.
-    void Remove(IProperty const& p_property) noexcept;
+    /// Drops the entry of `p_property`; false when it has none.
+    bool Remove(IProperty const& p_property) noexcept;
     /// The position of the first property named `p_name`, or -1.
     int Find(std::string const& p_name) const;
     /// The first property named `p_name`; a miss is reported through

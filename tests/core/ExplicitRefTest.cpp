@@ -24,3 +24,27 @@ TEST(ExplicitRefTest, ReferencesKeepNothingAlive) {
     EXPECT_EQ(owner->_children.GetReferencees(), std::vector<Ptr<Node>>{a}) << "a dead node drops out";
     EXPECT_FALSE(owner->_parent.IsSet());
 }
+
+TEST(ExplicitRefTest, AListLetsGoOfEndedTargetsAndAnEmptyPtrIsRefused) {
+    Ptr<TreeNode> owner = Node::Create<TreeNode>();
+    Ptr<PlainNode> kept = Node::Create<PlainNode>();
+    owner->_children.Attach(kept);
+    // Attach-and-die cycles: every Attach meets the ended target before it
+    // and drops it, so the heap in use does not grow with the cycles.
+    auto cycle = [&] { owner->_children.Attach(Node::Create<PlainNode>()); };
+    cycle();
+    cycle();
+    qeltest::HeapUse const use = qeltest::MeasureHeap([&] {
+        for (int i = 0; i < 1000; ++i) {
+            cycle();
+        }
+    });
+    EXPECT_LE(use.sizes.size(), use.frees + 1) << "at most one block outlives the cycles";
+    EXPECT_EQ(owner->_children.GetReferencees(), std::vector<Ptr<Node>>{kept});
+    for (IExplicitRef* ref : {static_cast<IExplicitRef*>(&owner->_parent), static_cast<IExplicitRef*>(&owner->_children)}) {
+        TimeStamp const before = ref->Time();
+        EXPECT_THROW(ref->Attach(Ptr<Node>()), NullPtrException);
+        EXPECT_TRUE(ref->Time() == before);
+    }
+    EXPECT_EQ(owner->_children.GetReferencees(), std::vector<Ptr<Node>>{kept});
+}

@@ -77,3 +77,10 @@ TEST(ModificationVocabularyPrintTest, EveryTextAndASentryForValuesOutsideTheTabl
         EXPECT_EQ(cap.records().size(), 7u);
     }
 }
+
+TEST(ModificationVocabularyPrintTest, AFieldWidthPadsTheWholeOpening) {
+    std::ostringstream out;
+    out << std::setw(10) << IModifiable::Edit << "|" << std::setw(9) << IModifiable::TypeNode << "|"
+        << std::left << std::setw(16) << IModifiable::Self << "|";
+    EXPECT_EQ(out.str(), "   change(edit)|    type(node)|relationship(   self)|");
+}

@@ -1,7 +1,12 @@
 #include "ModificationWatcher.h"
 
+#include "ExplicitRefAccess.h"
+#include "NodeAccess.h"
 #include "Property.h"
+#include "PropertyAccess.h"
 #include "WatchTestSupport.h"
+
+#include <functional>
 
 using namespace qelwatchtest;
 
@@ -87,4 +92,32 @@ TEST(ModificationWatcherTest, NoticesChangesOfEverythingTheNodeDependsOn) {
     ModificationWatcher onC{*c};
     a->_width.Set(7);
     EXPECT_TRUE(onC.Modified()) << "a property change two levels up";
+}
+
+TEST(ModificationWatcherTest, AnEmptyPtrIsRefusedWhereAnObjectIsNeededAndNothingChanges) {
+    Ptr<SizedNode> node = Node::Create<SizedNode>();
+    ModificationWatcher watcher(*node);
+    Ptr<IModifiable> const none;
+    Ptr<Node> const noNode;
+    std::function<void()> const calls[] = {
+        [&] { ModificationWatcher{none}; },
+        [&] { watcher.Watch(none); },
+        [&] { Accessors::NodeAccess{noNode}; },
+        [&] { Accessors::PropertyAccess(noNode, "width"); },
+        [&] { Accessors::PropertyAccess(noNode, 0u); },
+        [&] { Accessors::PropertyAccess(noNode, node->_width); },
+        [&] { Accessors::PropertyAccess::Exists(noNode, "width"); },
+        [&] { Accessors::ExplicitRefAccess(noNode, "parent"); },
+        [&] { Accessors::ExplicitRefAccess::Exists(noNode, "parent"); },
+        [&] { Node::CreateTypeOf(noNode); },
+    };
+    for (auto const& call : calls) {
+        try {
+            call();
+            ADD_FAILURE() << "accepted an empty Ptr";
+        } catch (NullPtrException const& e) {
+            EXPECT_STREQ(e.what(), "null pointer passed to Core::Ptr");
+        }
+        EXPECT_FALSE(watcher.Modified()) << "the watcher still watches the node, clean";
+    }
 }

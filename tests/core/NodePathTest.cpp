@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <optional>
+#include <iomanip>
 #include <sstream>
 #include <string>
 
@@ -102,4 +103,10 @@ TEST(NodePathTest, EveryNewPathHoldsOneBlockOfExactlyItsIds) {
     EXPECT_TRUE(use.sizes.empty());
     EXPECT_EQ(use.frees, 1u) << "assigning an undefined path frees the old block";
     EXPECT_FALSE(target.IsDefined());
+}
+
+TEST(NodePathTest, AFieldWidthPadsTheEmptyFirstSeparatorNotTheFirstId) {
+    std::ostringstream out;
+    out << std::setw(4) << PathOf({1, 20}) << "|" << std::setw(3) << NodePath() << "|";
+    EXPECT_EQ(out.str(), "    1.20|  |") << "an undefined path writes nothing: the width goes on to the next item";
 }

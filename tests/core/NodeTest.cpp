@@ -238,3 +238,99 @@ TEST(NodeDumpTest, EachVerbosityAddsASectionTheIndentPrefixesEveryLineAndRefusal
         EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure), (Names{text, clone}));
     }
 }
+
+namespace {
+// Owns another node, and may react to its own Deallocate.
+struct Holder : RecordingNode {
+    using RecordingNode::RecordingNode;
+    Ptr<Node> owned;
+    std::function<void()> onDeallocate;
+    void TouchThis(ModifiableType type, Change change, Relationship relationship, WeakPtr<Node> const& p_originator,
+                   std::string const& name, boost::any const& value) override {
+        RecordingNode::TouchThis(type, change, relationship, p_originator, name, value);
+        if (change == Deallocate && relationship != Self && onDeallocate) {
+            onDeallocate();
+        }
+    }
+};
+
+using TypeIdTag = MemberTag<unsigned short Node::*>;
+using UserTagTag = MemberTag<unsigned int Node::*>;
+}  // namespace
+
+template struct graphtest::PrivateMember<TypeIdTag, &Node::_typeId>;
+template struct graphtest::PrivateMember<UserTagTag, &Node::_userTag>;
+
+namespace {
+
+// What a node holds between its construction and the creation step.
+struct Fresh : Node {
+    Fresh() : typeId(this->*TypeIdTag::pointer), userTag(this->*UserTagTag::pointer), name(Name()), time(Time()) {}
+    unsigned short typeId;
+    unsigned int userTag;
+    std::string name;
+    TimeStamp time;
+};
+}  // namespace
+
+TEST(NodeLifetimeTest, ANestedDeletionRunsInsideTheOneThatCausedItInTheDesignsOrder) {
+    std::string log;
+    auto const [nodes, memory, blocks, bytes] = Counters();
+    auto outer = Node::Create<Holder>("outer", &log);
+    auto inner = Node::Create<Holder>("inner", &log);
+    auto watcher = Node::Create<RecordingNode>("watcher", &log);
+    inner->Deps().Insert(*watcher);
+    outer->owned = inner;
+    auto line = [](Ptr<Holder> const& p_node, int p_count) {
+        return "delete node id(" + std::to_string(UniqueIdOf(p_node)) + ") type(" + std::to_string(TypeIdOf(p_node)) +
+               ") : count = " + std::to_string(p_count);
+    };
+    Names const trace{line(outer, nodes + 3), line(inner, nodes + 3)};  // outer still counted
+    inner = Ptr<Holder>();
+    {
+        capture cap;
+        outer = Ptr<Holder>();
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::dout), trace);
+    }
+    EXPECT_EQ(log, "outerS-:D0outer innerS-:D0inner watcherE-:D0inner");
+    watcher = Ptr<RecordingNode>();
+    EXPECT_EQ(Counters(), std::make_tuple(nodes, memory, blocks, bytes));
+
+    // A dependent whose last owner lets go during a Deallocate walk is gone
+    // at once: the walk finds it expired and does not touch it.
+    log.clear();
+    auto doomed = Node::Create<Holder>("doomed", &log);
+    auto x = Node::Create<Holder>("x", &log);
+    auto y = Node::Create<Holder>("y", &log);
+    IModifiable::Identifier const yId = y->Id(), yAgain = y->Id();
+    doomed->Deps().Insert(*x);
+    doomed->Deps().Insert(*y);
+    x->onDeallocate = [&] { y = Ptr<Holder>(); };
+    doomed = Ptr<Holder>();
+    EXPECT_EQ(log, "doomedS-:D0doomed xE-:D0doomed yS-:D0y");
+    EXPECT_TRUE(yId.Expired() && yAgain.Expired());  // both identifiers of one node expire with it
+}
+
+TEST(NodeLifetimeTest, ANewNodeStartsBlankWithTheDefaults) {
+    int const before = Node::_debugNodeCount.load();
+    auto node = Node::Create<Fresh>();
+    EXPECT_EQ(Node::_debugNodeCount.load(), before + 1);
+    EXPECT_EQ(node->typeId, 0xFFFF);
+    EXPECT_EQ(node->userTag, 4294967295u);
+    EXPECT_EQ(node->name, "");
+    EXPECT_TRUE(node->time == TimeStamp());
+    EXPECT_TRUE(node->Deps().Empty());
+    EXPECT_NE(TypeIdOf(node), 0xFFFF);  // set by the creation step
+}
+
+TEST(NodeDumpTest, DumpDebugSendsTheDumpLineByLine) {
+    auto node = Node::Create<Dumped>();
+    capture cap;
+    node->DumpDebug(Qel::Chart::Utility::GetLogger().dout("Dump"), DumpProperties, 1);
+    Names lines;
+    std::istringstream dump(DumpOf(*node, DumpProperties, 1));
+    for (std::string line; std::getline(dump, line);) {
+        lines.push_back(line);
+    }
+    EXPECT_EQ(qeltest::Texts(cap, reportkind::dout), lines);
+}

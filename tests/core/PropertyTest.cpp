@@ -1,6 +1,11 @@
+#include "ExplicitRef.h"
+#include "ExplicitRefAccess.h"
 #include "Property.h"
+#include "PropertyAccess.h"
 
 #include "WatchTestSupport.h"
+
+#include <memory>
 
 using namespace qelwatchtest;
 
@@ -52,4 +57,62 @@ TEST(PropertyTest, ADuplicateNameFailsTheNodeCreationWithoutTrace) {
         EXPECT_EQ(Node::_debugNodeMemUsage.load(), memory);
         EXPECT_EQ(qeldebug::allocationtracker::blocks_in_use(), blocks);
     }
+}
+
+namespace {
+// Properties and references made on the heap, to end before their node.
+class LooseNode : public RecordingNode {
+public:
+    ~LooseNode() override {
+        if (setWhenDestroyed) {
+            width.Set(1);
+        }
+    }
+    Property<int> width{*this, "size", 1};
+    bool setWhenDestroyed = false;
+};
+}  // namespace
+
+TEST(PropertyTest, AnObjectThatEndsBeforeItsNodeIsReportedAndLeavesTheTable) {
+    std::string const texts[] = {
+        "\"property ended before its node\" - __cdecl Qel::Chart::Core::Property<T>::~Property(void)",
+        "\"explicit reference ended before its node\" - __cdecl "
+        "Qel::Chart::Core::ExplicitRefBase::~ExplicitRefBase(void)",
+    };
+    for (qeldebug::failpolicy policy : kPolicies) {
+        Ptr<LooseNode> node = Node::Create<LooseNode>();
+        auto property = std::make_unique<Property<int>>(*node, "width", 1);
+        auto ref = std::make_unique<ExplicitRef>(*node, "parent");
+        qeldebug::capture cap(policy);
+        EXPECT_NO_THROW(property.reset());
+        EXPECT_NO_THROW(ref.reset());
+        EXPECT_EQ(qeltest::Texts(cap, qeldebug::reportkind::ensure), std::vector<std::string>(texts, texts + 2));
+        EXPECT_FALSE(Accessors::PropertyAccess::Exists(node, "width"));
+        EXPECT_FALSE(Accessors::ExplicitRefAccess::Exists(node, "parent"));
+        property = std::make_unique<Property<int>>(*node, "width", 2);  // the name is free again
+        ref = std::make_unique<ExplicitRef>(*node, "parent");
+        EXPECT_EQ(Accessors::PropertyAccess(node, "width").GetValueAsStringDebug(), "2");
+        node = Ptr<LooseNode>();  // ends first: its objects end with it unreported
+        property.reset();
+        ref.reset();
+        EXPECT_EQ(qeltest::Texts(cap, qeldebug::reportkind::ensure).size(), 2u);
+    }
+}
+
+TEST(PropertyTest, EveryTouchOfAPropertyReachesItsOwnerUntilTheOwnerIsDeallocated) {
+    Ptr<LooseNode> owner = Node::Create<LooseNode>();
+    Ptr<RecordingNode> dependent = Node::Create<RecordingNode>();
+    owner->Deps().Insert(*dependent);
+    Property<int>& width = owner->width;
+    static_cast<Modifiable<1>&>(width).Touch();
+    width.Touch();
+    Heard const forced{IM::TypeProperty, IM::Force, IM::Explicit, owner.Get(), "size"};
+    EXPECT_EQ(dependent->_touches, (std::vector<Heard>{forced, forced}));
+    EXPECT_EQ(width.Time().Counter(), 2u);
+    owner->Deps().Clear();
+    owner->setWhenDestroyed = true;
+    qeldebug::capture cap;
+    owner = Ptr<LooseNode>();
+    EXPECT_EQ(qeltest::Texts(cap, qeldebug::reportkind::derr),
+              std::vector<std::string>{"WARNING : Event propagation after node is deallocated!"});
 }

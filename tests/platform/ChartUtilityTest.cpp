@@ -156,3 +156,18 @@ TEST(LightArrayTest, EveryGrowthAllocatesExactlyAndEveryRemovalDestroysExactlyIt
     EXPECT_EQ(held(), (Values{0, 0}));
     EXPECT_EQ(array.Begin(), nullptr);
 }
+
+TEST(LightArrayTest, ElementsThatPointIntoThemselvesAreMovedNotCopiedByteForByte) {
+    // Short strings keep their characters inside themselves.
+    LightArray<std::string> names;
+    for (char const* name : {"axis", "series", "a legend whose name is long enough for the heap", "chart"}) {
+        names.Append(name);
+    }
+    names.Erase(1);
+    names.Resize(4);
+    names.Resize(3);
+    std::vector<std::string> const held(names.Begin(), names.End());
+    EXPECT_EQ(held, (std::vector<std::string>{"axis", "a legend whose name is long enough for the heap", "chart"}));
+    static_assert(Qel::Chart::Utility::IsTriviallyRelocatable<int>::value, "");
+    static_assert(!Qel::Chart::Utility::IsTriviallyRelocatable<std::string>::value, "");
+}
