@@ -41,7 +41,8 @@ TEST(ExplicitRefTest, AListLetsGoOfEndedTargetsAndAnEmptyPtrIsRefused) {
     });
     EXPECT_LE(use.sizes.size(), use.frees + 1) << "at most one block outlives the cycles";
     EXPECT_EQ(owner->_children.GetReferencees(), std::vector<Ptr<Node>>{kept});
-    for (IExplicitRef* ref : {static_cast<IExplicitRef*>(&owner->_parent), static_cast<IExplicitRef*>(&owner->_children)}) {
+    for (IExplicitRef* ref :
+         {static_cast<IExplicitRef*>(&owner->_parent), static_cast<IExplicitRef*>(&owner->_children)}) {
         TimeStamp const before = ref->Time();
         EXPECT_THROW(ref->Attach(Ptr<Node>()), NullPtrException);
         EXPECT_TRUE(ref->Time() == before);

@@ -80,7 +80,7 @@ TEST(ModificationVocabularyPrintTest, EveryTextAndASentryForValuesOutsideTheTabl
 
 TEST(ModificationVocabularyPrintTest, AFieldWidthPadsTheWholeOpening) {
     std::ostringstream out;
-    out << std::setw(10) << IModifiable::Edit << "|" << std::setw(9) << IModifiable::TypeNode << "|"
-        << std::left << std::setw(16) << IModifiable::Self << "|";
+    out << std::setw(10) << IModifiable::Edit << "|" << std::setw(9) << IModifiable::TypeNode << "|" << std::left
+        << std::setw(16) << IModifiable::Self << "|";
     EXPECT_EQ(out.str(), "   change(edit)|    type(node)|relationship(   self)|");
 }

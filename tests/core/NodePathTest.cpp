@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <optional>
 #include <iomanip>
+#include <optional>
 #include <sstream>
 #include <string>
 
