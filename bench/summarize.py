@@ -34,6 +34,13 @@ TARGETS = (
     ("AllocsPerTouch/Subscribed", "allocs_per_call", 0.0),
     ("AllocsPerSet/Subscribed", "allocs_per_call", 1.0),  # the payload's, as AllocsPerSet/Property
     ("AllocsPerSet/UpdateUnchanged", "allocs_per_call", 0.0),
+    ("BuildFanOut/Reserved/10000", "ratio", 3.0),
+    ("BuildFanOut/Reserved/100000", "ratio", 3.0),
+    ("BuildFanOut/Reserved/1000000", "ratio", 3.0),
+    ("Lattice/OncePerObject/4/64", "ratio", 2.0),
+    ("Lattice/OncePerObject/12/64", "ratio", 2.0),
+    ("CycleCheck/Library/0", "ratio", 3.0),
+    ("CycleCheck/Library/1", "ratio", 3.0),
 )
 
 

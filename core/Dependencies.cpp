@@ -38,6 +38,13 @@ void Dependencies::Insert(IModifiable const& p_object) {
     _list.Append(id);
 }
 
+void Dependencies::Reserve(std::size_t p_count) {
+    RefuseWhileWalked(
+        "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
+        "Qel::Chart::Core::Dependencies::Reserve(const unsigned __int64)");
+    _list.Reserve(p_count);
+}
+
 void Dependencies::Remove(IModifiable const& p_object) {
     RefuseWhileWalked(
         "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
@@ -90,16 +97,17 @@ void Dependencies::Squeze() {
     if (firstExpired == count) {
         return;
     }
-    Utility::LightArray<IModifiable::Identifier> fresh;
-    if (firstExpired != 0) {
-        fresh.Resize(firstExpired);
-        for (std::size_t i = 0; i < firstExpired; ++i) {
-            fresh[i] = _list[i];
-        }
-    }
+    // One block of exactly the survivors, filled in order.
+    std::size_t survivors = firstExpired;
     for (std::size_t i = firstExpired + 1; i < count; ++i) {
-        if (!_list[i].Expired()) {
-            fresh.Append(_list[i]);
+        survivors += _list[i].Expired() ? 0 : 1;
+    }
+    Utility::LightArray<IModifiable::Identifier> fresh;
+    fresh.Resize(survivors);
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i < firstExpired || (i > firstExpired && !_list[i].Expired())) {
+            fresh[next++] = _list[i];
         }
     }
     _list.Swap(fresh);

@@ -6,7 +6,7 @@
 #include "IModifiable.h"
 #include "QelCoreExport.h"
 
-#include <LightArray.h>
+#include "LightArray.h"
 
 #include <boost/bind/bind.hpp>
 #include <boost/function.hpp>
@@ -28,8 +28,8 @@ class DependencyWalk;
 /// The ordered list of an object's dependents: the objects to tell when it
 /// changes. Entries are weak identities, so the list keeps nothing alive; a
 /// destroyed dependent leaves an expired entry until `Squeze` drops it.
-/// Insertion order, duplicates allowed, storage always exactly as large as
-/// the entries (every `Insert` reallocates).
+/// Insertion order, duplicates allowed, storage exactly as large as the
+/// entries (every `Insert` reallocates) unless room was reserved.
 ///
 /// A list must not change while a propagation walks it: `Insert`, `Remove`
 /// and `Squeze` on a list that is being walked are refused with an `ensure`
@@ -54,6 +54,11 @@ public:
     /// Drops every expired entry, keeping the order of the others. A list
     /// without expired entries keeps its storage untouched.
     void Squeze();
+    /// Room for `p_count` entries, so that inserts up to that count do not
+    /// reallocate (each one copies the list otherwise). The storage is
+    /// exact-size again after the next `Squeze` that drops an entry, or
+    /// `Clear`. Refused like `Insert` while the list is walked.
+    void Reserve(std::size_t p_count);
 
     /// The first entry; null without storage. Valid until the next change.
     IModifiable::Identifier* Begin() { return _list.Begin(); }

@@ -7,7 +7,7 @@
 #include "QelCoreExport.h"
 #include "Verbosity.h"
 
-#include <LightArray.h>
+#include "LightArray.h"
 
 #include <cstdint>
 #include <ostream>

@@ -8,7 +8,7 @@
 #include "Subscription.h"
 #include "TimeStamp.h"
 
-#include <LightArray.h>
+#include "LightArray.h"
 
 #include <boost/any.hpp>
 #include <boost/weak_ptr.hpp>

@@ -68,6 +68,7 @@ ModificationWatcherList& ModificationWatcherList::operator=(ModificationWatcherL
 ModificationWatcherList::~ModificationWatcherList() { Clear(); }
 
 void ModificationWatcherList::Append(ModificationWatcher const& p_watcher) { _watchers.Append(p_watcher); }
+void ModificationWatcherList::Reserve(std::size_t p_count) { _watchers.Reserve(p_count); }
 void ModificationWatcherList::Clear() { _watchers.Clear(); }
 bool ModificationWatcherList::Empty() const { return _watchers.Size() == 0; }
 ModificationWatcher const* ModificationWatcherList::Begin() const { return _watchers.Begin(); }

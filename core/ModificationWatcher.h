@@ -8,7 +8,7 @@
 #include "QelCoreExport.h"
 #include "TimeStamp.h"
 
-#include <LightArray.h>
+#include "LightArray.h"
 
 namespace Qel {
 namespace Chart {
@@ -76,6 +76,9 @@ public:
     /// Adds a copy of `p_watcher` at the end (the storage grows by exactly one;
     /// a subject may be watched more than once).
     void Append(ModificationWatcher const& p_watcher);
+    /// Room for `p_count` watchers, so that appends up to that count do not
+    /// reallocate; exact-size again after `Clear`.
+    void Reserve(std::size_t p_count);
     void Clear();
     bool Empty() const;
     ModificationWatcher const* Begin() const;

@@ -5,7 +5,7 @@
 
 #include "DebugStream.h"
 
-#include <LightArray.h>
+#include "LightArray.h"
 
 #include <cstddef>
 #include <string>

@@ -1,6 +1,7 @@
 #include "Node.h"
 
 #include "DebugStream.h"
+#include "Propagation.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -365,9 +366,9 @@ char const* const kNoTrackerText =
 // push above the frames of the walk that called them).
 class DependencyWalk {
 public:
-    static void Run(Dependencies& p_dependents, IModifiable::ModifiableType p_type, IModifiable::Change p_change,
-                    IModifiable::Relationship const& p_relationship, WeakPtr<Node> const& p_originator,
-                    std::string const& p_name, boost::any const& p_value);
+    static void Run(IModifiable* p_origin, Dependencies& p_dependents, IModifiable::ModifiableType p_type,
+                    IModifiable::Change p_change, IModifiable::Relationship const& p_relationship,
+                    WeakPtr<Node> const& p_originator, std::string const& p_name, boost::any const& p_value);
 
     struct Frame {
         IModifiable::Identifier* entries;  // the list's block, fixed when the frame starts
@@ -480,21 +481,108 @@ private:
 };
 
 namespace {
+// The objects that once-per-object walks have touched: an open-addressing
+// table of (object, walk) kept per thread and reused, so that a warmed-up
+// walk allocates nothing. Nested walks have ids of their own; the table is
+// emptied, slot by filled slot, when the outermost walk ends.
+class VisitedObjects {
+public:
+    // False when `p_walk` already touched `p_object`.
+    bool Insert(IModifiable* p_object, std::uint32_t p_walk) {
+        if ((_used + 1) * 2 > _capacity) {
+            Grow();
+        }
+        std::size_t slot = Hash(p_object) & (_capacity - 1);
+        while (_slots[slot].object != nullptr) {
+            if (_slots[slot].object == p_object && _slots[slot].walk == p_walk) {
+                return false;
+            }
+            slot = (slot + 1) & (_capacity - 1);
+        }
+        _filled.Push(slot);
+        _slots[slot] = Slot{p_object, p_walk};
+        ++_used;
+        return true;
+    }
+    std::uint32_t NextWalk() { return ++_walks; }
+    void Empty() noexcept {
+        for (std::size_t i = 0; i < _filled.size; ++i) {
+            _slots[_filled.items[i]].object = nullptr;
+        }
+        _filled.size = 0;
+        _used = 0;
+        _walks = 0;
+    }
+    void Free() noexcept {
+        std::free(static_cast<void*>(_slots));
+        _slots = nullptr;
+        _capacity = 0;
+        _used = 0;
+        _walks = 0;
+        _filled.Free();
+    }
+
+    struct Slot {
+        IModifiable* object;
+        std::uint32_t walk;
+    };
+    Slot* _slots;
+    std::size_t _capacity;  // a power of two, or 0
+    std::size_t _used;
+    std::uint32_t _walks;
+    Growable<std::size_t> _filled;
+
+private:
+    static std::size_t Hash(IModifiable* p_object) {
+        auto const bits = reinterpret_cast<std::uintptr_t>(p_object);
+        return static_cast<std::size_t>((bits >> 4) * 0x9E3779B97F4A7C15ull >> 16);
+    }
+    void Grow() {
+        std::size_t const capacity = _capacity == 0 ? 256 : _capacity * 2;
+        void* fresh = std::calloc(capacity, sizeof(Slot));
+        if (fresh == nullptr) {
+            throw std::bad_alloc();
+        }
+        Slot* const old = _slots;
+        Growable<std::size_t> oldFilled = _filled;
+        _slots = static_cast<Slot*>(fresh);
+        _capacity = capacity;
+        _filled = Growable<std::size_t>{nullptr, 0, 0};
+        _used = 0;
+        for (std::size_t i = 0; i < oldFilled.size; ++i) {
+            Slot const entry = old[oldFilled.items[i]];
+            std::size_t slot = Hash(entry.object) & (_capacity - 1);
+            while (_slots[slot].object != nullptr) {
+                slot = (slot + 1) & (_capacity - 1);
+            }
+            _slots[slot] = entry;
+            _filled.Push(slot);
+            ++_used;
+        }
+        std::free(static_cast<void*>(old));
+        oldFilled.Free();
+    }
+};
+
 // The walk's per-thread stack and how many walks run on the thread. Freed by
 // a cleaner at thread exit; walks after that (nodes ending at exit) use a
 // stack of their own, freed when the outermost of them ends.
 struct WalkState {
     DependencyWalk::Stack stack;
+    VisitedObjects visited;
     int running;
+    Propagation propagation;
     bool cleanerRegistered;
     bool ended;
 };
-__attribute__((tls_model("initial-exec"))) thread_local WalkState t_walk = {{nullptr, 0, 0}, 0, false, false};
+__attribute__((tls_model("initial-exec"))) thread_local WalkState t_walk = {
+    {nullptr, 0, 0}, {nullptr, 0, 0, 0, {nullptr, 0, 0}}, 0, Propagation::EveryPath, false, false};
 
 struct WalkCleaner {
     ~WalkCleaner() {
         if (t_walk.running == 0) {
             t_walk.stack.Free();
+            t_walk.visited.Free();
         }
         t_walk.ended = true;
     }
@@ -512,8 +600,12 @@ void RegisterWalkCleaner() {
 struct RunningWalk {
     RunningWalk() noexcept { ++t_walk.running; }
     ~RunningWalk() {
-        if (--t_walk.running == 0 && t_walk.ended) {
-            t_walk.stack.Free();
+        if (--t_walk.running == 0) {
+            t_walk.visited.Empty();
+            if (t_walk.ended) {
+                t_walk.stack.Free();
+                t_walk.visited.Free();
+            }
         }
     }
     RunningWalk(RunningWalk const&) = delete;
@@ -548,9 +640,9 @@ bool DependencyWalk::Push(Stack& p_stack, std::size_t p_base, bool p_nested, Dep
     return true;
 }
 
-void DependencyWalk::Run(Dependencies& p_dependents, IModifiable::ModifiableType p_type, IModifiable::Change p_change,
-                         IModifiable::Relationship const& p_relationship, WeakPtr<Node> const& p_originator,
-                         std::string const& p_name, boost::any const& p_value) {
+void DependencyWalk::Run(IModifiable* p_origin, Dependencies& p_dependents, IModifiable::ModifiableType p_type,
+                         IModifiable::Change p_change, IModifiable::Relationship const& p_relationship,
+                         WeakPtr<Node> const& p_originator, std::string const& p_name, boost::any const& p_value) {
     if (p_dependents.Empty()) {
         return;
     }
@@ -561,6 +653,12 @@ void DependencyWalk::Run(Dependencies& p_dependents, IModifiable::ModifiableType
     bool const nested = t_walk.running > 1;
     TrackerCasts casts;
     try {
+        // Once per object: the origin counts as touched, so that no cycle
+        // touches it again.
+        std::uint32_t const walk = t_walk.propagation == Propagation::OncePerObject ? t_walk.visited.NextWalk() : 0;
+        if (walk != 0) {
+            t_walk.visited.Insert(p_origin, walk);
+        }
         if (!Push(stack, base, nested, p_dependents, p_relationship)) {
             return;
         }
@@ -584,6 +682,9 @@ void DependencyWalk::Run(Dependencies& p_dependents, IModifiable::ModifiableType
                 // A live identity without an object: nothing to touch or follow.
                 Utility::GetLogger().chkptr(nullptr, kNoTrackerText);
                 continue;
+            }
+            if (walk != 0 && !t_walk.visited.Insert(dependent, walk)) {
+                continue;  // reached before in this walk
             }
             IModifiable::Relationship const relationship = frame.relationship;
             std::size_t const level = stack.size - 1;
@@ -666,8 +767,16 @@ void Node::StartWalk(IModifiable::ModifiableType type, IModifiable::Change chang
     // A copy: this node may end during its own walk (a dependent may drop
     // its last Ptr), and the walk hands the originator to every entry.
     WeakPtr<Node> const originator = _self;
-    Private::DependencyWalk::Run(dependents, type, change, IModifiable::Self, originator, name, value);
+    Private::DependencyWalk::Run(this, dependents, type, change, IModifiable::Self, originator, name, value);
 }
+
+PropagationScope::PropagationScope(Propagation p_propagation) noexcept : _previous(Private::t_walk.propagation) {
+    Private::t_walk.propagation = p_propagation;
+}
+
+PropagationScope::~PropagationScope() { Private::t_walk.propagation = _previous; }
+
+Propagation PropagationScope::Current() noexcept { return Private::t_walk.propagation; }
 
 // ---------------------------------------------------------------------------
 // Linking

@@ -5,6 +5,7 @@
 #include "Dependencies.h"
 #include "ExplicitRefMap.h"
 #include "IModifiable.h"
+#include "Propagation.h"
 #include "PropertyMap.h"
 #include "Ptr.h"
 #include "QelCoreExport.h"
@@ -12,9 +13,9 @@
 #include "TimeStamp.h"
 #include "Verbosity.h"
 
-#include <ChartUtility.h>
-#include <LightString.h>
-#include <QelThreads.h>
+#include "ChartUtility.h"
+#include "LightString.h"
+#include "QelThreads.h"
 
 #include <boost/function.hpp>
 #include <boost/noncopyable.hpp>

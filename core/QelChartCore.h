@@ -14,6 +14,7 @@
 #include "Node.h"
 #include "NodeAccess.h"
 #include "NodePath.h"
+#include "Propagation.h"
 #include "Property.h"
 #include "PropertyAccess.h"
 #include "PropertyCreator.h"

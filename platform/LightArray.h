@@ -1,5 +1,6 @@
-// An array that costs one pointer while empty and never holds spare
-// capacity: every growth reallocates to the exact new count.
+// An array that costs one pointer while empty and holds no spare capacity
+// unless asked to (`Reserve`): every other growth reallocates to the exact
+// new count.
 #ifndef QEL_PLATFORM_LIGHTARRAY_H
 #define QEL_PLATFORM_LIGHTARRAY_H
 
@@ -106,9 +107,31 @@ public:
         Adopt(fresh, count, p_count);
     }
 
-    /// Adds a copy of `p_value` at the end; every append reallocates.
+    /// Makes room for `p_count` elements, so that appends up to that count
+    /// do not reallocate (storage is exact-size otherwise). A smaller count
+    /// than the room held changes nothing.
+    void Reserve(std::size_t p_count) {
+        std::size_t const count = Size();
+        if (p_count <= Capacity()) {
+            return;
+        }
+        T* fresh = Allocate(p_count);
+        std::uint32_t const bits = UserBits();
+        Adopt(fresh, count, count);
+        if (bits != 0) {
+            SetUserBitsOf(_elements, bits);
+        }
+    }
+
+    /// Adds a copy of `p_value` at the end: in place while reserved room is
+    /// left, otherwise into a new block of exactly the new count.
     void Append(T const& p_value) {
         std::size_t const count = Size();
+        if (count < Capacity()) {
+            new (_elements + count) T(p_value);
+            Head()->count = static_cast<std::uint32_t>(count + 1);
+            return;
+        }
         T* fresh = Allocate(count + 1);
         try {
             // Constructed before the old block goes, so that `p_value` may be

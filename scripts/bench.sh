@@ -73,7 +73,7 @@ fi
 if [ -n "$filter" ]; then
   args+=(--benchmark_filter="$filter")
 fi
-for binary in bench_propagation bench_nodes bench_allocations; do
+for binary in bench_propagation bench_nodes bench_scale bench_allocations; do
   echo "== Running $binary"
   "$build_dir/bench/$binary" "${args[@]}" \
     --benchmark_out="$results/$binary.json" --benchmark_out_format=json

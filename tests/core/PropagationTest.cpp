@@ -277,3 +277,73 @@ TEST(PropagationReentryTest, ALiveIdentifierWithoutAnObjectIsReportedAndSkipped)
     EXPECT_EQ(g.log, "aS-:F0a yEa:F0a");
     a->Deps().Clear();  // its deletion would meet the phantom too
 }
+
+TEST(PropagationScaleTest, AReservedListTakesInsertsInPlaceAndIsExactAgainAfterADroppingSqueze) {
+    Graph g;
+    auto a = g.Add("a"), x = g.Add("x"), y = g.Add("y");
+    a->Deps().Reserve(3);
+    Link(a, {x});
+    IModifiable::Identifier const* const block = a->Deps().Begin();
+    a->Deps().Insert(*Node::Create<RecordingNode>());  // expired at once
+    y->Id();                                           // its identity anchor made beforehand
+    EXPECT_TRUE(qeltest::MeasureHeap([&] { Link(a, {y}); }).sizes.empty()) << "in place, up to the reservation";
+    EXPECT_EQ(a->Deps().Begin(), block);
+    // The walk marks its lists in the block's header: they work on reserved room too.
+    x->onForce = [&] { EXPECT_TRUE(a->Deps().IsBeingWalked()); };
+    a->Touch();
+    x->onForce = nullptr;
+    EXPECT_FALSE(a->Deps().IsBeingWalked());
+    EXPECT_EQ(Entries(a->Deps()), (Addresses{x.Get(), y.Get()})) << "the walk squeezed the expired entry";
+    EXPECT_NE(a->Deps().Begin(), block);
+    EXPECT_EQ(qeltest::MeasureHeap([&] { Link(a, {x}); }).sizes.size(), 1u) << "exact-size again: growth reallocates";
+    {
+        capture cap(failpolicy::returning);
+        x->onForce = [&] { a->Deps().Reserve(10); };
+        EXPECT_NE(CheckFailure([&] { a->Touch(); }), "<returned>") << "the refusal ends the operation";
+        x->onForce = nullptr;
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::ensure).size(), 1u) << "refused while walked";
+    }
+}
+
+TEST(PropagationScaleTest, OncePerObjectTouchesEveryReachableObjectOnceAtItsFirstReach) {
+    Graph g;
+    // a -> b, c; b -> d, e; c -> d; d -> f; e -> a (a cycle); c -> expired
+    auto a = g.Add("a"), b = g.Add("b"), c = g.Add("c"), d = g.Add("d"), e = g.Add("e"), f = g.Add("f");
+    Link(a, {b, c});
+    Link(b, {d, e});
+    Link(c, {Node::Create<RecordingNode>(), d});
+    Link(d, {f});
+    Link(e, {a});
+    {
+        PropagationScope const once(Propagation::OncePerObject);
+        EXPECT_EQ(PropagationScope::Current(), Propagation::OncePerObject);
+        a->Touch();
+        {
+            PropagationScope const every(Propagation::EveryPath);
+            EXPECT_EQ(PropagationScope::Current(), Propagation::EveryPath);
+        }
+        EXPECT_EQ(PropagationScope::Current(), Propagation::OncePerObject);
+    }
+    EXPECT_EQ(PropagationScope::Current(), Propagation::EveryPath);
+    EXPECT_EQ(g.log, "aS-:F0a bEa:F0a dIa:F0a fIa:F0a eIa:F0a cEa:F0a");
+    EXPECT_EQ(c->Deps().Size(), 1u) << "expired entries are squeezed as usual";
+    g.log.clear();
+    a->Touch();
+    EXPECT_EQ(g.log, "aS-:F0a bEa:F0a dIa:F0a fIa:F0a eIa:F0a aIa:F0a cEa:F0a dIa:F0a fIa:F0a") << "every path";
+
+    // A nested walk is a walk of its own; a node ended during the walk is skipped.
+    e->Deps().Clear();
+    g.log.clear();
+    bool reacted = false;
+    b->onForce = [&] {
+        if (!reacted) {
+            reacted = true;
+            d->Touch();  // d, f once more, inside this walk's reach of b
+            c = Ptr<RecordingNode>();
+        }
+    };
+    PropagationScope const once(Propagation::OncePerObject);
+    a->Touch();
+    EXPECT_EQ(g.log, "aS-:F0a bEa:F0a dS-:F0d fEd:F0d cS-:D0c dE-:D0c fI-:D0c dIa:F0a fIa:F0a eIa:F0a");
+    b->onForce = nullptr;
+}

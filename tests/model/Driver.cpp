@@ -175,6 +175,9 @@ public:
                 ReleaseSlot(r.slot);
                 break;
             case OpCode::Insert:
+                if (r.mode == 1) {
+                    node->Deps().Reserve(node->Deps().Size() + 4);  // room that later inserts use
+                }
                 node->Deps().Insert(Object(*Slot(r.other), r.property));
                 break;
             case OpCode::Remove:
@@ -184,7 +187,12 @@ public:
                 node->Deps().Clear();
                 break;
             case OpCode::Touch:
-                node->Touch();
+                if (r.mode == 1) {
+                    core::PropagationScope const once(core::Propagation::OncePerObject);
+                    node->Touch();
+                } else {
+                    node->Touch();  // under whatever the enclosing action chose
+                }
                 break;
             case OpCode::SetProperty:
                 if (r.mode == 0) {
@@ -292,7 +300,7 @@ public:
             case OpCode::DependOn:
                 r.other = FindSlot(b % kSlots, true);
                 r.property = (r.code == OpCode::Insert || r.code == OpCode::Remove) && c % 8 == 0;
-                r.mode = r.code == OpCode::DependOn ? c & 1 : 0;
+                r.mode = r.code == OpCode::Insert ? (c >> 1) & 1 : r.code == OpCode::DependOn ? c & 1 : 0;
                 r.skip = r.skip || r.other < 0;
                 if ((r.code == OpCode::Insert || (r.code == OpCode::DependOn && r.mode == 0)) && !r.skip) {
                     r.skip = _model.Node(_model.InSlot(r.slot)).deps.size() >= kMaxListSize;
@@ -305,6 +313,9 @@ public:
                         r.property = listed.property;
                     }
                 }
+                break;
+            case OpCode::Touch:
+                r.mode = c & 1;  // 1: once per object
                 break;
             case OpCode::SetProperty:
             case OpCode::Access:

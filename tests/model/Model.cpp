@@ -171,9 +171,19 @@ bool Model::Perform(Action const& p_action, int p_id, int p_other) {
         case OpCode::Clear:
             ClearListOf(p_id);
             break;
-        case OpCode::Touch:
-            TouchThis(p_id, kTypeNode, kForce, kSelf, kNoNode, Node(p_id).name, "");
+        case OpCode::Touch: {
+            // Walks started inside keep the choice, as the library's scope does.
+            bool const enclosing = _oncePerObject;
+            _oncePerObject = enclosing || p_action.mode == 1;
+            try {
+                TouchThis(p_id, kTypeNode, kForce, kSelf, kNoNode, Node(p_id).name, "");
+            } catch (...) {
+                _oncePerObject = enclosing;
+                throw;
+            }
+            _oncePerObject = enclosing;
             break;
+        }
         case OpCode::SetProperty:
             SetValue(p_id, p_action.mode == 0, p_action.value);
             break;
@@ -325,11 +335,17 @@ void Model::Walk(int p_walk, int p_owner, int p_given, int p_type, int p_change,
         }
     }
     int const derived = p_given == kSelf ? kExplicit : kImplicit;
+    if (_oncePerObject && p_given == kSelf) {
+        _visited[p_walk].insert(VisitKey(Entry{p_owner, false}));  // the origin is touched already
+    }
     _frames.push_back(Frame{p_owner, p_walk, Node(p_owner).deps, false, false});
     std::size_t const index = _frames.size() - 1;
     try {
         for (std::size_t i = 0; i < _frames[index].entries.size(); ++i) {
             Entry const entry = _frames[index].entries[i];
+            if (!Expired(entry) && _oncePerObject && !_visited[p_walk].insert(VisitKey(entry)).second) {
+                continue;  // reached before in this walk
+            }
             if (!Expired(entry) && entry.property) {
                 // A property stamps itself and has no dependents to follow.
                 At(entry.node).propertyStamp.Touch();

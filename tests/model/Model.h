@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -235,10 +237,13 @@ private:
     std::vector<int> _slots;
     std::vector<ModelWatcher> _watchers;
     std::vector<ModelSubscription> _subscriptions;
-    std::vector<Frame> _frames;  // the current walk path, nested walks included
-    int _walks = 0;              // walks started so far: each one's id
-    int _deletionDepth = 0;      // deletions running inside one another
-    std::vector<int> _pending;   // deletions beyond the inline depth
+    std::vector<Frame> _frames;             // the current walk path, nested walks included
+    int _walks = 0;                         // walks started so far: each one's id
+    bool _oncePerObject = false;            // walks touch each object once (a Touch action chose it)
+    std::map<int, std::set<int>> _visited;  // what each once-per-object walk touched
+    static int VisitKey(Entry const& p_entry) { return p_entry.node * 2 + (p_entry.property ? 1 : 0); }
+    int _deletionDepth = 0;     // deletions running inside one another
+    std::vector<int> _pending;  // deletions beyond the inline depth
     bool _throwing = false;
     Expectation _expectation;
 };
