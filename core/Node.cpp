@@ -162,7 +162,9 @@ struct Growable {
 
     void Grow() {
         std::size_t const grown = capacity == 0 ? 64 : capacity * 2;
-        void* fresh = std::realloc(static_cast<void*>(items), grown * sizeof(T));
+        void* fresh = std::realloc(
+            static_cast<void*>(items),
+            grown * sizeof(T));  // NOLINT(bugprone-sizeof-expression): T may be a pointer: an array of them
         if (fresh == nullptr) {
             throw std::bad_alloc();
         }
