@@ -335,37 +335,37 @@ TEST(SubscriptionConcurrencyTest, SubscribersOnFourThreadsAreCalledForTheirOwnOb
     }
     leftOver.clear();
     EXPECT_TRUE(Counters() == start);
+}
 
-    TEST(PropagationConcurrencyTest, OncePerObjectWalksOfDisjointLatticesOnFourThreadsTouchEachNodeOnce) {
-        // Each thread walks a lattice of its own: eight layers of eight, every
-        // node of a layer a dependent of every node of the layer above.
-        std::vector<std::size_t> counters(kThreads);
-        RunTogether([&](std::size_t p_thread) {
-            std::vector<std::vector<Ptr<SmallNode>>> layers(8);
-            Ptr<SmallNode> const top = Node::Create<SmallNode>();
-            for (std::size_t layer = 0; layer < layers.size(); ++layer) {
-                for (int i = 0; i < 8; ++i) {
-                    layers[layer].push_back(Node::Create<SmallNode>());
-                    for (Ptr<SmallNode> const& above :
-                         layer == 0 ? std::vector<Ptr<SmallNode>>{top} : layers[layer - 1]) {
-                        above->Deps().Insert(*layers[layer].back());
-                    }
+TEST(PropagationConcurrencyTest, OncePerObjectWalksOfDisjointLatticesOnFourThreadsTouchEachNodeOnce) {
+    // Each thread walks a lattice of its own: eight layers of eight, every
+    // node of a layer a dependent of every node of the layer above.
+    std::vector<std::size_t> counters(kThreads);
+    RunTogether([&](std::size_t p_thread) {
+        std::vector<std::vector<Ptr<SmallNode>>> layers(8);
+        Ptr<SmallNode> const top = Node::Create<SmallNode>();
+        for (std::size_t layer = 0; layer < layers.size(); ++layer) {
+            for (int i = 0; i < 8; ++i) {
+                layers[layer].push_back(Node::Create<SmallNode>());
+                for (Ptr<SmallNode> const& above : layer == 0 ? std::vector<Ptr<SmallNode>>{top} : layers[layer - 1]) {
+                    above->Deps().Insert(*layers[layer].back());
                 }
             }
-            Qel::Chart::Core::PropagationScope const once(Qel::Chart::Core::Propagation::OncePerObject);
-            for (int round = 0; round < 50; ++round) {
-                top->Touch();
+        }
+        Qel::Chart::Core::PropagationScope const once(Qel::Chart::Core::Propagation::OncePerObject);
+        for (int round = 0; round < 50; ++round) {
+            top->Touch();
+        }
+        std::size_t touched = 0;
+        for (auto const& layer : layers) {
+            for (Ptr<SmallNode> const& node : layer) {
+                touched += node->Time().Counter() == 50u ? 1 : 0;
             }
-            std::size_t touched = 0;
-            for (auto const& layer : layers) {
-                for (Ptr<SmallNode> const& node : layer) {
-                    touched += node->Time().Counter() == 50u ? 1 : 0;
-                }
-            }
-            counters[p_thread] = touched;
-            while (!layers.empty()) {
-                layers.pop_back();  // bottom up: no deletion walks what is left below it
-            }
-        });
-        EXPECT_EQ(counters, std::vector<std::size_t>(kThreads, 64u));
-    }
+        }
+        counters[p_thread] = touched;
+        while (!layers.empty()) {
+            layers.pop_back();  // bottom up: no deletion walks what is left below it
+        }
+    });
+    EXPECT_EQ(counters, std::vector<std::size_t>(kThreads, 64u));
+}
