@@ -157,6 +157,55 @@ void BM_SetPropertyAccess(benchmark::State& p_state) {
 BENCHMARK(BM_SetProperty)->Name("AllocsPerSet/Property");
 BENCHMARK(BM_SetPropertyAccess)->Name("AllocsPerSet/PropertyAccess");
 
+// Four subscribers on the head and four on each dependent: a subscribed
+// touch finds, pins and calls them without allocating.
+void BM_TouchSubscribed(benchmark::State& p_state) {
+    Shape const shape = Shape::FanOut(4);
+    LibraryGraph<> graph(shape);
+    std::uint64_t calls = 0;
+    std::vector<Core::Subscription> subscriptions;
+    for (std::size_t node = 0; node < graph.Size(); ++node) {
+        for (int i = 0; i < 4; ++i) {
+            subscriptions.push_back(graph[node].OnTouched([&calls](Core::TouchEvent const&) { ++calls; }));
+        }
+    }
+    CountPerCall(
+        p_state, [&] { graph[0].Touch(); },
+        [&](std::uint64_t p_calls) {
+            return graph.StampsAre(shape, p_calls) && calls == p_calls * shape.Touches() * 4;
+        });
+}
+
+// The same set as AllocsPerSet/Property with four subscribers on the
+// property and four on the node: the same allocations (the payload's).
+void BM_SetSubscribed(benchmark::State& p_state) {
+    Shape const shape = Shape::FanOut(4);
+    LibraryGraph<PropertyNode> graph(shape);
+    std::vector<Core::Subscription> subscriptions;
+    std::uint64_t calls = 0;
+    for (int i = 0; i < 4; ++i) {
+        subscriptions.push_back(graph[0].width.OnChanged([&calls](Core::Property<int> const&) { ++calls; }));
+        subscriptions.push_back(graph[0].OnTouched([&calls](Core::TouchEvent const&) { ++calls; }));
+    }
+    int value = 0;
+    CountPerCall(
+        p_state, [&] { graph[0].width.Set(++value); },
+        [&](std::uint64_t p_calls) { return graph.StampsAre(shape, p_calls) && calls == p_calls * 8; });
+}
+
+// An Update with the value the property holds: nothing at all.
+void BM_UpdateUnchanged(benchmark::State& p_state) {
+    Shape const shape = Shape::FanOut(4);
+    LibraryGraph<PropertyNode> graph(shape);
+    graph[0].width.Set(3);
+    CountPerCall(
+        p_state, [&] { graph[0].width.Update(3); }, [&](std::uint64_t) { return graph.StampsAre(shape, 1); });
+}
+
+BENCHMARK(BM_TouchSubscribed)->Name("AllocsPerTouch/Subscribed");
+BENCHMARK(BM_SetSubscribed)->Name("AllocsPerSet/Subscribed");
+BENCHMARK(BM_UpdateUnchanged)->Name("AllocsPerSet/UpdateUnchanged");
+
 }  // namespace
 }  // namespace QelBench
 

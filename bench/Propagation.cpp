@@ -1,9 +1,12 @@
 // Change propagation: touching the first node of a chain, a fan-out and a
-// diamond lattice, and setting a property of a node with dependents. Every
+// diamond lattice, and setting a property of a node with dependents, also
+// with subscribers, and an Update that changes nothing. Every
 // shape runs on the library, on the hand-written baseline and, for chain
 // and fan-out, on Boost.Signals2. Times are per node touched (per
 // dependent for the fan-out, per set for properties).
 #include "BenchSupport.h"
+
+#include <chrono>
 
 namespace QelBench {
 namespace {
@@ -148,6 +151,111 @@ void BM_PropertySetBaseline(benchmark::State& p_state) {
 BENCHMARK(BM_PropertySet)->Name("PropertySet/Property");
 BENCHMARK(BM_PropertyAccessSet)->Name("PropertySet/PropertyAccess");
 BENCHMARK(BM_PropertySetBaseline)->Name("PropertySet/Baseline");
+
+// --- Subscribers: the same set with callbacks on the property (OnChanged),
+// on the node (OnTouched) or both, each callback counting its calls.
+//
+// Each iteration times a batch of sets on a graph without subscriptions and
+// then a batch on a twin graph with them, so that both see the same load and
+// the same state of the machine; the counter `vs_unsubscribed` is the ratio
+// of the two sums. On a shared machine it is far steadier than a ratio of
+// two separate runs, which land on fresh memory and move by more than the
+// subscribers cost. The time reported is the subscribed graph's, per set.
+
+enum Subscribed { kOnProperty = 1, kOnNode = 2 };
+constexpr int kSetsPerBatch = 256;
+
+void SetSubscribed(benchmark::State& p_state, int p_where) {
+    using Clock = std::chrono::steady_clock;
+    std::size_t const count = static_cast<std::size_t>(p_state.range(0));
+    Shape const shape = Shape::FanOut(kPropertyDependents);
+    LibraryGraph<PropertyNode> plain(shape);
+    LibraryGraph<PropertyNode> subscribed(shape);
+    std::uint64_t calls = 0;
+    std::vector<Core::Subscription> subscriptions;
+    for (std::size_t i = 0; i < count; ++i) {
+        if ((p_where & kOnProperty) != 0) {
+            subscriptions.push_back(subscribed[0].width.OnChanged([&calls](Core::Property<int> const&) { ++calls; }));
+        }
+        if ((p_where & kOnNode) != 0) {
+            subscriptions.push_back(subscribed[0].OnTouched([&calls](Core::TouchEvent const&) { ++calls; }));
+        }
+    }
+    int value = 0;
+    auto batch = [&value](PropertyNode& p_owner) {
+        for (int i = 0; i < kSetsPerBatch; ++i) {
+            p_owner.width.Set(++value);
+        }
+    };
+    batch(plain[0]);
+    batch(subscribed[0]);
+    double plainSeconds = 0;
+    double subscribedSeconds = 0;
+    for (auto _ : p_state) {
+        Clock::time_point const start = Clock::now();
+        batch(plain[0]);
+        Clock::time_point const middle = Clock::now();
+        batch(subscribed[0]);
+        Clock::time_point const end = Clock::now();
+        plainSeconds += std::chrono::duration<double>(middle - start).count();
+        double const mine = std::chrono::duration<double>(end - middle).count();
+        subscribedSeconds += mine;
+        p_state.SetIterationTime(mine);
+    }
+    std::uint64_t const sets = (p_state.iterations() + 1) * kSetsPerBatch;
+    if (!plain.StampsAre(shape, sets) || !subscribed.StampsAre(shape, sets) || calls != sets * subscriptions.size()) {
+        p_state.SkipWithError("a set did not stamp everyone once and call every subscriber once");
+        return;
+    }
+    SetPerItem(p_state, kSetsPerBatch);
+    p_state.counters["touches"] = static_cast<double>(shape.Touches());
+    p_state.counters["vs_unsubscribed"] = subscribedSeconds / plainSeconds;
+}
+
+void BM_SetSubscribedProperty(benchmark::State& p_state) { SetSubscribed(p_state, kOnProperty); }
+void BM_SetSubscribedNode(benchmark::State& p_state) { SetSubscribed(p_state, kOnNode); }
+void BM_SetSubscribedBoth(benchmark::State& p_state) { SetSubscribed(p_state, kOnProperty | kOnNode); }
+
+// Range: subscribers on the property, on the node, or that many on each.
+BENCHMARK(BM_SetSubscribedProperty)->Name("SubscribedSet/OnChanged")->Arg(0)->Arg(1)->Arg(4)->UseManualTime();
+BENCHMARK(BM_SetSubscribedNode)->Name("SubscribedSet/OnTouched")->Arg(0)->Arg(1)->Arg(4)->UseManualTime();
+BENCHMARK(BM_SetSubscribedBoth)->Name("SubscribedSet/Both")->Arg(0)->Arg(1)->Arg(4)->UseManualTime();
+
+// Update with the value the property holds: no stamp, no walk, no callback,
+// even with four subscribers on the property and four on the node. The
+// baseline is a Set of a new value on the same, unsubscribed, shape.
+void BM_UpdateUnchanged(benchmark::State& p_state) {
+    Shape const shape = Shape::FanOut(kPropertyDependents);
+    LibraryGraph<PropertyNode> graph(shape);
+    PropertyNode& owner = graph[0];
+    std::uint64_t calls = 0;
+    std::vector<Core::Subscription> subscriptions;
+    for (int i = 0; i < 4; ++i) {
+        subscriptions.push_back(owner.width.OnChanged([&calls](Core::Property<int> const&) { ++calls; }));
+        subscriptions.push_back(owner.OnTouched([&calls](Core::TouchEvent const&) { ++calls; }));
+    }
+    owner.width.Set(7);
+    calls = 0;
+    bool changed = false;
+    for (auto _ : p_state) {
+        changed = owner.width.Update(7) || changed;
+        benchmark::DoNotOptimize(changed);
+    }
+    if (changed || calls != 0 || !graph.StampsAre(shape, 1) || owner.width.Time() != ReferenceStamp(1)) {
+        p_state.SkipWithError("an unchanged Update stamped, walked or called back");
+        return;
+    }
+    SetPerItem(p_state, 1);
+}
+
+void BM_UpdateBaseline(benchmark::State& p_state) {
+    SetLibrary(p_state, [](PropertyNode& p_owner, Core::Accessors::PropertyAccess&, int p_value) {
+        p_owner.width.Set(p_value);
+    });
+}
+
+BENCHMARK(BM_UpdateUnchanged)->Name("PropertyUpdate/Unchanged");
+BENCHMARK(BM_UpdateBaseline)->Name("PropertyUpdate/Baseline");
 
 }  // namespace
 }  // namespace QelBench

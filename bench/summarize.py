@@ -14,7 +14,7 @@ import json
 import sys
 
 # Counters shown beside the times when a benchmark reports them.
-EXTRA_COUNTERS = ("touches", "allocs_per_call", "heap_bytes_per_node", "sizeof_node")
+EXTRA_COUNTERS = ("touches", "allocs_per_call", "heap_bytes_per_node", "sizeof_node", "vs_unsubscribed")
 
 # (benchmark, what is compared, limit): ratios to the baseline unless noted.
 TARGETS = (
@@ -31,6 +31,9 @@ TARGETS = (
     ("AllocsPerTouch/Library/0", "allocs_per_call", 0.0),
     ("AllocsPerTouch/Library/1", "allocs_per_call", 0.0),
     ("AllocsPerTouch/Library/2", "allocs_per_call", 0.0),
+    ("AllocsPerTouch/Subscribed", "allocs_per_call", 0.0),
+    ("AllocsPerSet/Subscribed", "allocs_per_call", 1.0),  # the payload's, as AllocsPerSet/Property
+    ("AllocsPerSet/UpdateUnchanged", "allocs_per_call", 0.0),
     ("BuildFanOut/Reserved/10000", "ratio", 3.0),
     ("BuildFanOut/Reserved/100000", "ratio", 3.0),
     ("BuildFanOut/Reserved/1000000", "ratio", 3.0),

@@ -71,6 +71,20 @@ void Dependencies::Remove(IModifiable const& p_object) {
     }
 }
 
+bool Dependencies::RemoveLive(IModifiable const& p_object) {
+    RefuseWhileWalked(
+        "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
+        "Qel::Chart::Core::Dependencies::Remove(const class Qel::Chart::Core::IModifiable &)");
+    IModifiable::Identifier const id = p_object.Id();
+    for (std::size_t i = 0; i < _list.Size(); ++i) {
+        if (_list[i] == id && !_list[i].Expired()) {
+            _list.Erase(i);
+            return true;
+        }
+    }
+    return false;
+}
+
 void Dependencies::Squeze() {
     RefuseWhileWalked(
         "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "

@@ -20,6 +20,7 @@ namespace Qel {
 namespace Chart {
 namespace Core {
 
+class Node;
 namespace Private {
 class DependencyWalk;
 }
@@ -70,6 +71,12 @@ public:
     /// True while a propagation on this thread or another walks the list.
     bool IsBeingWalked() const;
 
+    /// Range-for over the entries: `Begin()` and `End()`.
+    IModifiable::Identifier* begin() { return Begin(); }              // NOLINT(readability-identifier-naming)
+    IModifiable::Identifier* end() { return End(); }                  // NOLINT(readability-identifier-naming)
+    IModifiable::Identifier const* begin() const { return Begin(); }  // NOLINT(readability-identifier-naming)
+    IModifiable::Identifier const* end() const { return End(); }      // NOLINT(readability-identifier-naming)
+
     /// True when a cycle is reachable from `p_start` along the dependents of
     /// live trackers. Enters every object once (time linear in objects plus
     /// entries) and keeps its path on the heap, so any depth is fine.
@@ -77,7 +84,12 @@ public:
 
 private:
     friend class Private::DependencyWalk;
+    friend class Node;
     void RefuseWhileWalked(char const* p_text) const;
+    // Removes the first entry that names the live `p_object` (an expired
+    // entry at a reused address is passed over); false when there is none.
+    // Refused while walked, with the text of `Remove`.
+    bool RemoveLive(IModifiable const& p_object);
 
     // Header bits of the list's storage, set by the propagation walk.
     static constexpr std::uint32_t kWalkedBit = 0x80000000u;  // on a walk's current path

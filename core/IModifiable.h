@@ -5,6 +5,7 @@
 #include "DebugStream.h"
 #include "Ptr.h"
 #include "QelCoreExport.h"
+#include "Subscription.h"
 #include "TimeStamp.h"
 
 #include "LightArray.h"
@@ -24,6 +25,8 @@ class Node;
 class ExplicitRefBase;
 class ExplicitRef;
 class ExplicitRefList;
+template <class T>
+class Property;
 
 /// An object that can be told it changed (`TouchThis`), names itself by a
 /// weak identity (`Id`) and shows a stamp that moves on every change (`Time`).
@@ -85,13 +88,20 @@ public:
 template <int N>
 class QELCORE_API Modifiable : public IModifiable {
 public:
-    Modifiable() noexcept : _deallocated(false) {}
-    Modifiable(Modifiable const& p_other) noexcept : IModifiable(p_other), _deallocated(p_other._deallocated) {}
+    Modifiable() noexcept : _deallocated(false), _subscribed(false) {}
+    /// Copies the deallocated flag; subscriptions stay with the original.
+    Modifiable(Modifiable const& p_other) noexcept
+        : IModifiable(p_other), _deallocated(p_other._deallocated), _subscribed(false) {}
     Modifiable& operator=(Modifiable const& p_other) noexcept {
         _deallocated = p_other._deallocated;
         return *this;
     }
-    ~Modifiable() override {}
+    /// Ends the object's subscriptions, if it ever had any.
+    ~Modifiable() override {
+        if (_subscribed) {
+            Private::EndSubscriptions(SubscriptionKey());
+        }
+    }
 
     /// The object's name in change notifications.
     virtual std::string const Name() const = 0;
@@ -107,6 +117,11 @@ private:
     friend class ExplicitRefBase;
     friend class ExplicitRef;
     friend class ExplicitRefList;
+    template <class T>
+    friend class Property;
+
+    // The key of the object's subscribers in the side table that holds them.
+    void const* SubscriptionKey() const noexcept { return this; }
 
     // Turns a change of this object into a `TouchThis` on itself, unless the
     // object already announced its deallocation: then only a warning is written.
@@ -123,6 +138,10 @@ private:
     }
 
     bool _deallocated : 1;
+    // Set by the first subscription and cleared by the first dispatch that
+    // finds none: it shares the byte of `_deallocated`, so objects keep their
+    // size, and without it a touch never looks at the subscriber table.
+    bool _subscribed : 1;
 };
 
 }  // namespace Core

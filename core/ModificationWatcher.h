@@ -83,6 +83,9 @@ public:
     bool Empty() const;
     ModificationWatcher const* Begin() const;
     ModificationWatcher const* End() const;
+    /// Range-for over the watchers: `Begin()` and `End()`.
+    ModificationWatcher const* begin() const { return Begin(); }  // NOLINT(readability-identifier-naming)
+    ModificationWatcher const* end() const { return End(); }      // NOLINT(readability-identifier-naming)
     /// True as soon as one watcher, in order, reports `Modified()`; false for an empty list.
     bool Modified() const;
     /// True for an empty list; otherwise `Modified()`.

@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <unordered_set>
 #include <vector>
 
 namespace Qel {
@@ -131,6 +132,15 @@ public:
             p_stream << "..." << name.substr(name.size() - 25);
         }
         p_stream << ") ";
+    }
+
+    // "id(..) name(..)", how refusals name a node.
+    static std::string Describe(Node const& p_node) {
+        std::ostringstream text;
+        text << "id(" << p_node._uniqueId << ") name(";
+        ::operator<<(text, p_node._name);
+        text << ")";
+        return text.str();
     }
 
     static PropertyMap const& Properties(Node const& p_node) { return p_node._propertyMap; }
@@ -707,12 +717,38 @@ void Node::TouchThis(IModifiable::ModifiableType type, IModifiable::Change chang
                      IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator, std::string const& name,
                      boost::any const& value) {
     _time.Touch();
+    if (__builtin_expect(static_cast<bool>(Modifiable<0>::_subscribed), 0)) {
+        // A tail call, like the walk's below: the path without subscribers
+        // keeps no state across a call and so saves no registers.
+        TouchSubscribed(type, change, relationship, p_originator, name, value);
+        return;
+    }
     if (relationship != IModifiable::Self) {
         return;
     }
     // Out of line, so that the stamp-and-return path above stays small
     // enough to be inlined into the walk for every dependent.
     StartWalk(type, change, p_originator, name, value);
+}
+
+void Node::TouchSubscribed(IModifiable::ModifiableType type, IModifiable::Change change,
+                           IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
+                           std::string const& name, boost::any const& value) {
+    {
+        Private::Dispatch dispatch(Modifiable<0>::SubscriptionKey());
+        if (!dispatch.Found()) {
+            Modifiable<0>::_subscribed = false;  // the last one was cancelled
+        } else {
+            TouchEvent const event{type, change, relationship, p_originator, name, value};
+            dispatch.Call(&event);
+            if (dispatch.ObjectEnded()) {
+                return;  // a subscriber ended the node: there is no list left to walk
+            }
+        }
+    }
+    if (relationship == IModifiable::Self) {
+        StartWalk(type, change, p_originator, name, value);
+    }
 }
 
 void Node::StartWalk(IModifiable::ModifiableType type, IModifiable::Change change, WeakPtr<Node> const& p_originator,
@@ -743,6 +779,67 @@ PropagationScope::PropagationScope(Propagation p_propagation) noexcept : _previo
 PropagationScope::~PropagationScope() { Private::t_walk.propagation = _previous; }
 
 Propagation PropagationScope::Current() noexcept { return Private::t_walk.propagation; }
+
+// ---------------------------------------------------------------------------
+// Linking
+
+Ptr<Node> Node::SelfPtr() const { return _self.Lock(); }
+
+namespace {
+
+// True when `p_target` is reachable from `p_from` along the dependents of
+// live trackers. Each object is entered once, so the cost is linear in
+// objects plus entries, and the search keeps its own stack.
+bool Reaches(IModifiable& p_from, IModifiable const* p_target) {
+    std::vector<IModifiable*> pending{&p_from};
+    std::unordered_set<IModifiable const*> seen{&p_from};
+    while (!pending.empty()) {
+        IModifiable* const object = pending.back();
+        pending.pop_back();
+        if (object == p_target) {
+            return true;
+        }
+        IDependencyTracker* const tracker = dynamic_cast<IDependencyTracker*>(object);
+        if (tracker == nullptr) {
+            continue;
+        }
+        for (IModifiable::Identifier const& entry : tracker->Deps()) {
+            IModifiable* const next = entry.Get();
+            if (next != nullptr && seen.insert(next).second) {
+                pending.push_back(next);
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+void Private::LinkDependent(Node& p_dependent, Node& p_source) {
+    IModifiable& dependent = p_dependent;
+    IModifiable const& source = p_source;
+    if (&p_dependent == &p_source) {
+        throw CyclicDependencyFoundExcept(Private::NodeInternals::Describe(p_dependent) + " cannot depend on itself");
+    }
+    if (Reaches(dependent, &source)) {
+        throw CyclicDependencyFoundExcept(Private::NodeInternals::Describe(p_dependent) + " cannot depend on " +
+                                          Private::NodeInternals::Describe(p_source) + ", which depends on it");
+    }
+    p_source.Deps().Insert(p_dependent);
+}
+
+bool Node::DependOn(Node& p_source) {
+    IModifiable::Identifier const id = static_cast<IModifiable const&>(*this).Id();
+    for (IModifiable::Identifier const& entry : p_source.Deps()) {
+        if (entry == id && !entry.Expired()) {
+            return false;
+        }
+    }
+    Private::LinkDependent(*this, p_source);
+    return true;
+}
+
+bool Node::StopDependingOn(Node& p_source) { return p_source.Deps().RemoveLive(*this); }
 
 // ---------------------------------------------------------------------------
 // Type registry and cloning

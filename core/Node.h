@@ -9,6 +9,7 @@
 #include "PropertyMap.h"
 #include "Ptr.h"
 #include "QelCoreExport.h"
+#include "Subscription.h"
 #include "TimeStamp.h"
 #include "Verbosity.h"
 
@@ -33,6 +34,7 @@ namespace Core {
 
 class PropertyCreator;
 class CompositePropertyBase;
+class Node;
 namespace Accessors {
 class NodeAccess;
 class PropertyAccess;
@@ -80,6 +82,17 @@ struct OwnerBlockAllocator {
 };
 }  // namespace Private
 
+/// A touch as a node's `OnTouched` subscribers see it: the arguments of the
+/// `TouchThis` that the node received, valid during the call only.
+struct TouchEvent {
+    IModifiable::ModifiableType type;
+    IModifiable::Change change;
+    IModifiable::Relationship relationship;
+    WeakPtr<Node> const& originator;
+    std::string const& name;
+    boost::any const& value;
+};
+
 /// The part of a node that gives it an identity: a do-nothing-deleter
 /// anchor, made on the first `Id()`, whose release in the destructor expires
 /// every identifier of the node.
@@ -111,6 +124,9 @@ private:
 /// A node whose last `Ptr` goes while another node is being deleted on the
 /// same thread is deleted at once, inside that deletion; only beyond 64 nested
 /// deletions are they queued, so that ownership chains of any length end.
+///
+/// Client code reacts to touches with `OnTouched` (no need to override
+/// `TouchThis`) and links nodes with `DependOn`, which refuses cycles.
 class QELCORE_API Node : public ModifiableNode, public IDependencyTracker, private boost::noncopyable {
 public:
     /// Creates a `T` in memory from `Allocator`, owned by the returned `Ptr`
@@ -132,6 +148,45 @@ public:
     /// The node's most derived class.
     Utility::TypeInfo Type() const;
 
+    /// An owning `Ptr` to this node. Throws `NullPtrException` "null pointer
+    /// passed to Core::Ptr" once the last owner is gone (while the node is
+    /// being deleted) and during the constructors.
+    Ptr<Node> SelfPtr() const;
+
+    /// Makes this node a dependent of `p_source` (appends it to
+    /// `p_source.Deps()`), so that it hears of every change of `p_source`.
+    /// Returns false and changes nothing when it already is one (a live
+    /// entry names it). Throws `CyclicDependencyFoundExcept` and changes
+    /// nothing when the link would close a cycle: when `p_source` is this
+    /// node or depends on it, directly or through others. A list that a
+    /// walk is walking refuses the change as `Dependencies::Insert` does.
+    bool DependOn(Node& p_source);
+    /// Removes the first live entry naming this node from `p_source.Deps()`;
+    /// returns false, reporting nothing, when there is none. A list that a
+    /// walk is walking refuses the change as `Dependencies::Remove` does.
+    bool StopDependingOn(Node& p_source);
+
+    /// Registers `p_callback`, called as `void(TouchEvent const&)` for every
+    /// touch that reaches the node (its own changes, those of its properties
+    /// and references, and those it hears of as a dependent, `Deallocate`
+    /// included), after the node's stamp advanced and before the walk goes
+    /// on to the node's own dependents. Subscribers are called in the order
+    /// they subscribed; one added while a touch is handled is first called
+    /// for the next touch. The calls stop when the returned subscription is
+    /// cancelled or destroyed, or when the node is destroyed. A callback may
+    /// subscribe, cancel, set properties and touch nodes (such walks are
+    /// walks of their own) and even drop the node's last `Ptr`: the walk
+    /// then does not go on from it. An exception it throws skips the
+    /// subscribers after it and leaves the walk as a throwing `TouchThis`
+    /// does, to reach the caller.
+    template <class F>
+    [[nodiscard]] Subscription OnTouched(F&& p_callback) {
+        Subscription subscription =
+            Private::SubscribeTyped<TouchEvent>(Modifiable<0>::SubscriptionKey(), std::forward<F>(p_callback));
+        Modifiable<0>::_subscribed = true;
+        return subscription;
+    }
+
     /// Writes a dump: the rule and node lines, and by verbosity the
     /// properties, references and dependents. Indents above 80 give an empty rule.
     virtual void Dump(std::ostream& p_stream, Verbosity p_verbosity, std::size_t p_indent) const;
@@ -147,10 +202,11 @@ protected:
     Node();
     ~Node() override;
 
-    /// Stamps the node; with `Self` it then walks the dependents, depth first
-    /// and in list order, with `Explicit` for direct dependents, `Implicit`
-    /// below, and this node as originator. Expired entries are skipped and
-    /// their lists squeezed afterwards.
+    /// Stamps the node and calls its `OnTouched` subscribers; with `Self` it
+    /// then walks the dependents, depth first and in list order, with
+    /// `Explicit` for direct dependents, `Implicit` below, and this node as
+    /// originator. Expired entries are skipped and their lists squeezed
+    /// afterwards.
     void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change, IModifiable::Relationship relationship,
                    WeakPtr<Node> const& p_originator, std::string const& name, boost::any const& value) override;
 
@@ -179,6 +235,13 @@ private:
                                              WeakPtr<Node> const& p_originator, std::string const& name,
                                              boost::any const& value);
 
+    // The rest of TouchThis for a node with subscribers: calls them, then
+    // walks unless one of them ended the node.
+    __attribute__((noinline)) void TouchSubscribed(IModifiable::ModifiableType type, IModifiable::Change change,
+                                                   IModifiable::Relationship relationship,
+                                                   WeakPtr<Node> const& p_originator, std::string const& name,
+                                                   boost::any const& value);
+
     // Announces the node's end to itself and its dependents (TouchSelf is
     // reachable from Node only).
     void SendDeallocate() { TouchSelf(IModifiable::Deallocate, boost::any()); }
@@ -201,6 +264,12 @@ private:
 };
 
 namespace Private {
+/// Appends `p_dependent` to `p_source.Deps()` even when it is listed there
+/// already: each link of a reference made with `RefLink::Dependent` is an
+/// entry of its own. Throws `CyclicDependencyFoundExcept` and changes
+/// nothing when the link would close a cycle; a walked list refuses it.
+QELCORE_API void LinkDependent(Node& p_dependent, Node& p_source);
+
 /// The deleter of every owning `Ptr`: `Node::Deleter`.
 struct NodeDeleter {
     void operator()(Node* p_node) const noexcept { Node::Deleter(p_node); }

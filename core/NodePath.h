@@ -52,6 +52,9 @@ public:
     int const* Begin() const;
     /// `Begin()` plus `Count()`; null when undefined.
     int const* End() const;
+    /// Range-for over the ids: `Begin()` and `End()`.
+    int const* begin() const { return Begin(); }  // NOLINT(readability-identifier-naming)
+    int const* end() const { return End(); }      // NOLINT(readability-identifier-naming)
     /// The number of ids; 0 when undefined.
     int Count() const;
     /// True when the path holds at least one id.

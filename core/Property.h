@@ -6,6 +6,7 @@
 #include "Node.h"
 #include "PropertyCreator.h"
 #include "PropertyMap.h"
+#include "Subscription.h"
 
 #include <boost/any.hpp>
 #include <boost/optional.hpp>
@@ -52,6 +53,9 @@ std::string DebugText(T const& p_value) {
 /// owner's dependents. A `Property` is also a modifiable: watchers can watch
 /// it and composites can take it as a part (a touch that arrives through
 /// `TouchThis` only stamps it).
+///
+/// Client code reacts to changes of the value with `OnChanged`; `Update`
+/// changes the value only when it differs.
 template <class T>
 class Property : public IProperty, public Modifiable<1> {
 public:
@@ -81,10 +85,38 @@ public:
         }
         return *_value;
     }
-    /// Stores `p_value` and announces an `Edit`.
+    /// Stores `p_value` and announces an `Edit`, whether the value differs or not.
     void Set(T const& p_value) {
         _value = p_value;
-        Changed(IModifiable::Edit, boost::any(p_value));
+        Changed(IModifiable::Edit, boost::any(p_value), true);
+    }
+    /// `Set(p_value)` when the property is undefined or holds a value that
+    /// is not `== p_value`; otherwise nothing at all (no stamp, no walk, no
+    /// callback). Returns whether it set. Needs `T` to have `==`.
+    bool Update(T const& p_value) {
+        if (_value && *_value == p_value) {
+            return false;
+        }
+        Set(p_value);
+        return true;
+    }
+
+    /// Registers `p_callback`, called as `void(Property<T> const&)` after
+    /// every change of the value (`Set`, an `Update` that set, `SetValue`,
+    /// `ResetValue`; not `Touch`), once the change has propagated to the
+    /// owner's dependents; subscribers are called in the order they
+    /// subscribed, and one added while a change is handled is first called
+    /// for the next change. The call stops when the returned subscription is
+    /// cancelled or destroyed, or when the property is destroyed. A callback
+    /// may subscribe, cancel, set properties and touch nodes; an exception
+    /// it throws skips the subscribers after it and reaches the caller of
+    /// the change.
+    template <class F>
+    [[nodiscard]] Subscription OnChanged(F&& p_callback) {
+        Subscription subscription =
+            Private::SubscribeTyped<Property<T>>(Modifiable<1>::SubscriptionKey(), std::forward<F>(p_callback));
+        Modifiable<1>::_subscribed = true;
+        return subscription;
     }
 
     // IProperty
@@ -93,11 +125,11 @@ public:
     /// Makes the value undefined and announces a `Clear`.
     void ResetValue() override {
         _value = boost::none;
-        Changed(IModifiable::Clear, boost::any());
+        Changed(IModifiable::Clear, boost::any(), true);
     }
     std::type_info const& Type() const override { return typeid(T); }
     /// Announces a `Force` change without altering the value.
-    void Touch() override { Changed(IModifiable::Force, boost::any()); }
+    void Touch() override { Changed(IModifiable::Force, boost::any(), false); }
     /// The value wrapped; empty while undefined.
     boost::any GetValue() const override { return _value ? boost::any(*_value) : boost::any(); }
     /// Stores a wrapped `T`; any other type throws `boost::bad_any_cast` and changes nothing.
@@ -121,26 +153,45 @@ public:
                    std::string const& p_name, boost::any const& p_value) override {
         if (p_relationship == IModifiable::Self && p_type == IModifiable::TypeProperty && p_originator.Expired() &&
             p_name == _name) {
-            Changed(p_change, p_value);
+            Changed(p_change, p_value, false);  // a touch, not a new value
             return;
         }
         _time.Touch();
     }
 
 private:
-    void Changed(IModifiable::Change p_change, boost::any const& p_payload) {
+    void Changed(IModifiable::Change p_change, boost::any const& p_payload, bool p_valueChanged) {
         if (PropertyCreator::IsDeallocated(*_owner)) {
             // The same warning as a touch of the deallocated node itself.
             Utility::GetLogger().derr("") << "WARNING : Event propagation after node is deallocated!" << std::endl;
             return;
         }
         _time.Touch();
+        if (p_valueChanged && Modifiable<1>::_subscribed) {
+            ChangedWithSubscribers(p_change, p_payload);
+            return;
+        }
         // A copy: the owner, and this property with it, may end during the
         // walk (a dependent may drop the last Ptr), while the walk still
         // hands the name to every dependent.
         std::string const name = _name;
         PropertyCreator::ToModifiable(*_owner).TouchThis(IModifiable::TypeProperty, p_change, IModifiable::Self,
                                                          WeakPtr<Node>(), name, p_payload);
+    }
+
+    // Out of line, so that a change without subscribers is what it was.
+    __attribute__((noinline)) void ChangedWithSubscribers(IModifiable::Change p_change, boost::any const& p_payload) {
+        std::string const name = _name;
+        // Pinned before the walk, which may end this property.
+        Private::Dispatch dispatch(Modifiable<1>::SubscriptionKey());
+        if (!dispatch.Found()) {
+            Modifiable<1>::_subscribed = false;  // the last one was cancelled
+        }
+        PropertyCreator::ToModifiable(*_owner).TouchThis(IModifiable::TypeProperty, p_change, IModifiable::Self,
+                                                         WeakPtr<Node>(), name, p_payload);
+        if (dispatch.Found() && !dispatch.ObjectEnded()) {
+            dispatch.Call(static_cast<Property const*>(this));
+        }
     }
 
     Node* _owner;

@@ -22,7 +22,9 @@
 #include "PropertyNameCache.h"
 #include "Ptr.h"
 #include "Stringifiers.h"
+#include "Subscription.h"
 #include "TimeStamp.h"
+#include "TypedRef.h"
 #include "Verbosity.h"
 
 #endif

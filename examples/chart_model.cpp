@@ -4,10 +4,12 @@
 //
 // A Chart shows two DataSeries ("Open price", "Close price") drawn against a
 // time axis and a price axis, and a Legend that lists the series. Each is a
-// node class of its own with typed properties and explicit references, and
-// the nodes are linked into dependency lists so that a change of one node
-// reaches every node whose drawing depends on it. The program then goes
-// through the library's features one step at a time and prints what happens.
+// node class of its own with typed properties and typed references; the
+// references are made with RefLink::Dependent, so that a node depends on
+// what it references and a change of one node reaches every node whose
+// drawing depends on it. The program then goes through the library's
+// features one step at a time and prints what happens; it reacts to changes
+// through subscriptions (Node::OnTouched, Property<T>::OnChanged).
 //
 // It exits with a non-zero code if something it shows did not hold, above
 // all if any node or tracked byte is left behind at the end.
@@ -23,12 +25,15 @@
 
 namespace model {
 
-using Qel::Chart::Core::ExplicitRef;
-using Qel::Chart::Core::ExplicitRefList;
 using Qel::Chart::Core::IModifiable;
 using Qel::Chart::Core::Node;
 using Qel::Chart::Core::Property;
-using Qel::Chart::Core::WeakPtr;
+using Qel::Chart::Core::Ptr;
+using Qel::Chart::Core::RefLink;
+using Qel::Chart::Core::Subscription;
+using Qel::Chart::Core::TouchEvent;
+using Qel::Chart::Core::TypedRef;
+using Qel::Chart::Core::TypedRefList;
 
 /// An RGB colour. Its operator<< is what dumps and property listings show.
 struct Colour {
@@ -53,50 +58,42 @@ struct Notice {
     std::string _source;  // the name of the object in which the change arose
 };
 
-/// Collects the notifications that nodes receive while it lives (one at a time).
+/// Collects the touches that the given nodes receive while it lives: one
+/// OnTouched subscription per node. A real chart would drop a cached
+/// layout in such a callback.
 class Journal {
 public:
-    Journal() : _notices() { _current = this; }
-    ~Journal() { _current = nullptr; }
+    explicit Journal(std::vector<Ptr<Node>> const& p_nodes) {
+        for (Ptr<Node> const& node : p_nodes) {
+            Node const* const receiver = node.Get();
+            _subscriptions.push_back(
+                node->OnTouched([this, receiver](TouchEvent const& p_event) { Write(*receiver, p_event); }));
+        }
+    }
     Journal(Journal const&) = delete;
     Journal& operator=(Journal const&) = delete;
 
-    static void Write(Notice p_notice) {
-        if (_current != nullptr) {
-            _current->_notices.push_back(std::move(p_notice));
-        }
-    }
     std::vector<Notice> const& Notices() const { return _notices; }
 
 private:
-    static Journal* _current;
-    std::vector<Notice> _notices;
-};
-
-Journal* Journal::_current = nullptr;
-
-/// The common base of the model's node classes. `TouchThis` is where a node
-/// hears that it, or something it depends on, changed: a real chart would
-/// drop a cached layout here. This one writes a journal line, then lets
-/// `Node` stamp the node and, for its own changes, tell its dependents.
-class ChartNode : public Node {
-protected:
-    void TouchThis(IModifiable::ModifiableType p_type, IModifiable::Change p_change,
-                   IModifiable::Relationship p_relationship, WeakPtr<Node> const& p_originator,
-                   std::string const& p_name, boost::any const& p_value) override {
+    void Write(Node const& p_receiver, TouchEvent const& p_event) {
         std::string origin;
-        if (p_relationship != IModifiable::Self) {
+        if (p_event.relationship != IModifiable::Self) {
             // A node being deleted has lost its last owner before its
             // dependents hear of it, so its weak pointer has expired by then.
-            origin = p_originator.Expired() ? p_name + " (already released)" : p_originator.Lock()->Name();
+            origin =
+                p_event.originator.Expired() ? p_event.name + " (already released)" : p_event.originator.Lock()->Name();
         }
-        Journal::Write(Notice{Name(), p_type, p_change, p_relationship, origin, p_name});
-        Node::TouchThis(p_type, p_change, p_relationship, p_originator, p_name, p_value);
+        _notices.push_back(
+            Notice{p_receiver.Name(), p_event.type, p_event.change, p_event.relationship, origin, p_event.name});
     }
+
+    std::vector<Notice> _notices;
+    std::vector<Subscription> _subscriptions;  // cancelled first, when the journal ends
 };
 
 /// A value axis: a label, a range and a colour.
-class Axis : public ChartNode {
+class Axis : public Node {
 public:
     Axis()
         : _label(*this, "label"),
@@ -116,62 +113,64 @@ private:
     Property<Colour> _colour;
 };
 
-/// A line of data points, drawn against one x and one y axis.
-class DataSeries : public ChartNode {
+/// A line of data points, drawn against one x and one y axis: it is drawn
+/// in their coordinates, so it depends on them.
+class DataSeries : public Node {
 public:
     DataSeries()
         : _label(*this, "label"),
           _colour(*this, "colour", Colour{0x00, 0x00, 0x00}),
           _lineWidth(*this, "line width", 1.0),
-          _xAxis(*this, "x axis"),
-          _yAxis(*this, "y axis") {}
+          _xAxis(*this, "x axis", RefLink::Dependent),
+          _yAxis(*this, "y axis", RefLink::Dependent) {}
 
     Property<std::string>& Label() { return _label; }
     Property<Colour>& LineColour() { return _colour; }
-    ExplicitRef& XAxis() { return _xAxis; }
-    ExplicitRef& YAxis() { return _yAxis; }
+    TypedRef<Axis>& XAxis() { return _xAxis; }
+    TypedRef<Axis>& YAxis() { return _yAxis; }
 
 private:
     Property<std::string> _label;
     Property<Colour> _colour;
     Property<double> _lineWidth;
-    ExplicitRef _xAxis;
-    ExplicitRef _yAxis;
+    TypedRef<Axis> _xAxis;
+    TypedRef<Axis> _yAxis;
 };
 
-/// The box that names the series in their colours.
-class Legend : public ChartNode {
+/// The box that names the series in their colours, so it depends on them.
+class Legend : public Node {
 public:
-    Legend() : _position(*this, "position", std::string("top right")), _entries(*this, "entries") {}
+    Legend() : _position(*this, "position", std::string("top right")), _entries(*this, "entries", RefLink::Dependent) {}
 
-    ExplicitRefList& Entries() { return _entries; }
+    TypedRefList<DataSeries>& Entries() { return _entries; }
 
 private:
     Property<std::string> _position;
-    ExplicitRefList _entries;
+    TypedRefList<DataSeries> _entries;
 };
 
-/// The chart itself: a title, a background, and what it shows.
-class Chart : public ChartNode {
+/// The chart itself: a title, a background, and what it shows. It composes
+/// everything, so it depends on every other node.
+class Chart : public Node {
 public:
     Chart()
         : _title(*this, "title"),
           _background(*this, "background", Colour{0xff, 0xff, 0xff}),
-          _axes(*this, "axes"),
-          _series(*this, "series"),
-          _legend(*this, "legend") {}
+          _axes(*this, "axes", RefLink::Dependent),
+          _series(*this, "series", RefLink::Dependent),
+          _legend(*this, "legend", RefLink::Dependent) {}
 
     Property<std::string>& Title() { return _title; }
-    ExplicitRefList& Axes() { return _axes; }
-    ExplicitRefList& Series() { return _series; }
-    ExplicitRef& LegendRef() { return _legend; }
+    TypedRefList<Axis>& Axes() { return _axes; }
+    TypedRefList<DataSeries>& Series() { return _series; }
+    TypedRef<Legend>& LegendRef() { return _legend; }
 
 private:
     Property<std::string> _title;
     Property<Colour> _background;
-    ExplicitRefList _axes;
-    ExplicitRefList _series;
-    ExplicitRef _legend;
+    TypedRefList<Axis> _axes;
+    TypedRefList<DataSeries> _series;
+    TypedRef<Legend> _legend;
 };
 
 }  // namespace model
@@ -233,23 +232,12 @@ Ptr<T> Make(std::string const& p_name) {
     return node;
 }
 
-/// Makes `p_dependent` hear of every change of `p_source`. A link that would
-/// close a cycle is taken back and refused, since propagation must end.
-void DependsOn(Node& p_dependent, Node& p_source) {
-    p_source.Deps().Insert(p_dependent);
-    if (Dependencies::HasCyclicDependency(p_source.Id())) {
-        p_source.Deps().Remove(p_dependent);
-        throw CyclicDependencyFoundExcept(p_dependent.Name() + " cannot depend on " + p_source.Name() + ", which " +
-                                          "already depends on " + p_dependent.Name());
-    }
-}
-
 /// The names in a node's dependents list, expired entries included.
 std::vector<std::string> DependentNames(Node const& p_node) {
     std::vector<std::string> names;
-    for (IModifiable::Identifier const* entry = p_node.Deps().Begin(); entry != p_node.Deps().End(); ++entry) {
-        Node const* dependent = dynamic_cast<Node const*>(entry->Get());
-        names.push_back(entry->Expired() ? "(expired)" : dependent != nullptr ? dependent->Name() : "(not a node)");
+    for (IModifiable::Identifier const& entry : p_node.Deps()) {
+        Node const* dependent = dynamic_cast<Node const*>(entry.Get());
+        names.push_back(entry.Expired() ? "(expired)" : dependent != nullptr ? dependent->Name() : "(not a node)");
     }
     return names;
 }
@@ -309,21 +297,17 @@ struct Model {
 };
 
 /// Puts a series on the chart: drawn against both axes, listed in the legend.
+/// The references depend on what they point at, so this links the nodes too.
 void AddSeries(Model& p_model, Ptr<DataSeries> const& p_series) {
     p_series->XAxis().Attach(p_model._timeAxis);
     p_series->YAxis().Attach(p_model._priceAxis);
     p_model._legend->Entries().Attach(p_series);
     p_model._chart->Series().Attach(p_series);
-    // A series is drawn in its axes' coordinates, the legend shows the
-    // series, and the chart shows them all.
-    DependsOn(*p_series, *p_model._timeAxis);
-    DependsOn(*p_series, *p_model._priceAxis);
-    DependsOn(*p_model._legend, *p_series);
-    DependsOn(*p_model._chart, *p_series);
 }
 
-// Step 1: nodes are made by Node::Create<T>(), named, given property values,
-// pointed at each other by explicit references and linked by dependencies.
+// Step 1: nodes are made by Node::Create<T>(), named, given property values
+// and pointed at each other by typed references, which link them by
+// dependencies as well.
 void StepBuild(Model& p_model) {
     Heading(1, "Build a chart model");
     Model& m = p_model;
@@ -346,18 +330,15 @@ void StepBuild(Model& p_model) {
     m._close->Label().Set("close");
     m._close->LineColour().Set(Colour{0xff, 0x7f, 0x0e});
 
+    AddSeries(m, m._open);
+    AddSeries(m, m._close);
     m._chart->Axes().Attach(m._timeAxis);
     m._chart->Axes().Attach(m._priceAxis);
     m._chart->LegendRef().Attach(m._legend);
-    AddSeries(m, m._open);
-    AddSeries(m, m._close);
-    // The chart composes everything, so it depends on every other node.
-    DependsOn(*m._chart, *m._timeAxis);
-    DependsOn(*m._chart, *m._priceAxis);
-    DependsOn(*m._chart, *m._legend);
 
     std::cout << "Six nodes of four client classes, each derived from Node and made with\n"
-                 "Node::Create<T>(). Explicit references point from a node to others:\n\n";
+                 "Node::Create<T>(). Typed references (TypedRef<T>, TypedRefList<T>) point\n"
+                 "from a node to others:\n\n";
     for (Ptr<Node> const& node : m.Nodes()) {
         Accessors::NodeAccess access(node);
         for (Accessors::ExplicitRefAccess const& ref : access.GetExplicitRefs()) {
@@ -365,7 +346,9 @@ void StepBuild(Model& p_model) {
                       << "\n";
         }
     }
-    std::cout << "\nDependency lists say who is told when a node changes:\n\n";
+    std::cout << "\nThey were made with RefLink::Dependent, so each node is in the dependency\n"
+                 "list of every node it references. Dependency lists say who is told when a\n"
+                 "node changes:\n\n";
     for (Ptr<Node> const& node : m.Nodes()) {
         std::cout << "  " << Padded(node->Name(), 20) << "-> " << Join(DependentNames(*node)) << "\n";
     }
@@ -375,8 +358,15 @@ void StepBuild(Model& p_model) {
 void StepPropagation(Model& p_model) {
     Heading(2, "Edit a property and follow the change");
     std::cout << "priceAxis->Max().Set(150.0) stamps the axis and walks its dependents depth\n"
-                 "first, in list order. Each node logs what it hears from its TouchThis:\n\n";
-    Journal journal;
+                 "first, in list order. A journal subscribed to every node with OnTouched\n"
+                 "logs what each hears; a subscriber of the property itself (OnChanged) is\n"
+                 "called once the change has reached everyone:\n\n";
+    Journal journal(p_model.Nodes());
+    std::size_t heardBeforeRescale = 0;
+    Subscription const rescale = p_model._priceAxis->Max().OnChanged([&](Property<double> const& p_max) {
+        heardBeforeRescale = journal.Notices().size();
+        std::cout << "  OnChanged: the price axis now ends at " << p_max.Get() << "\n\n";
+    });
     p_model._priceAxis->Max().Set(150.0);
     PrintJournal(journal);
     std::cout << "\nDirect dependents hear \"explicit\", those further down \"implicit\". The walk\n"
@@ -386,6 +376,7 @@ void StepPropagation(Model& p_model) {
     Expect(!journal.Notices().empty() && journal.Notices().front()._receiver == "Price axis" &&
                journal.Notices().front()._relationship == IModifiable::Self,
            "the edited axis hears its own change first");
+    Expect(heardBeforeRescale == journal.Notices().size(), "OnChanged runs after the change has propagated");
 }
 
 /// A drawing cached for one node, valid until the node's stamp moves.
@@ -426,24 +417,26 @@ void StepWatchers(Model& p_model) {
     p_model._timeAxis->Max().Set(23.0);
     ReportRedraws(drawings, {"Chart", "Time axis", "Open price", "Close price", "Legend"});
 
-    std::cout << "\n  nothing changed\n";
+    std::cout << "\n  timeAxis->Max().Update(23.0)   // the value it has: Update does nothing\n";
+    bool const updated = p_model._timeAxis->Max().Update(23.0);
     ReportRedraws(drawings, {});
+    Expect(!updated, "Update of an unchanged value changes nothing");
 }
 
 // Step 4: the cycle test guards the dependency graph.
 void StepCycle(Model& p_model) {
     Heading(4, "Refuse a link that would close a cycle");
-    std::cout << "Propagation follows dependency lists without a guard, so the model must stay\n"
-                 "free of cycles. DependsOn() inserts the link, asks\n"
-                 "Dependencies::HasCyclicDependency, and on a cycle removes the link again and\n"
-                 "throws CyclicDependencyFoundExcept.\n\n"
+    std::cout << "A model should stay free of cycles: a change would come back to where it\n"
+                 "started. Node::DependOn (like a typed reference with RefLink::Dependent)\n"
+                 "refuses a link that would close one: it throws CyclicDependencyFoundExcept\n"
+                 "and changes nothing.\n\n"
                  "  Try: the Price axis depends on the Legend (rescale when the legend moves).\n"
                  "  But the Legend already depends on the Price axis through the series.\n";
     Legend& legend = *p_model._legend;
     std::cout << "  Legend -> " << Join(DependentNames(legend)) << "   (before)\n";
     bool refused = false;
     try {
-        DependsOn(*p_model._priceAxis, legend);
+        p_model._priceAxis->DependOn(legend);
     } catch (CyclicDependencyFoundExcept const& error) {
         refused = true;
         std::cout << "  refused: " << error.what() << "\n";
@@ -518,6 +511,15 @@ void StepAccessors(Model& p_model) {
         }
     }
 
+    std::cout << "\nExplicitRefAccess::Attach hands any node to the reference, which checks its\n"
+                 "class:\n\n";
+    try {
+        Accessors::ExplicitRefAccess(p_model._legend, std::string("entries")).Attach(p_model._timeAxis);
+        Expect(false, "an axis is refused by the legend's list of series");
+    } catch (NullPtrException const& error) {
+        std::cout << "  Legend.entries += Time axis        -> refused (NullPtrException: " << error.what() << ")\n";
+    }
+
     std::cout << "\nPropertyAccess::SetValue writes a boost::any through the property itself: it\n"
                  "checks the type and propagates like any edit.\n\n";
     Accessors::PropertyAccess position(p_model._legend, std::string("position"));
@@ -561,7 +563,7 @@ void StepDelete(Model& p_model) {
     std::cout << "  Time axis -> " << Join(DependentNames(timeAxis)) << "   (" << before << " entries)\n";
     std::cout << "\n  volume = Ptr<DataSeries>();   // the last owner lets go\n" << std::flush;
 
-    Journal journal;
+    Journal journal(p_model.Nodes());
     qeldebug::logger::enable("Trace");
     p_model._volume = Ptr<DataSeries>();
     qeldebug::logger::disable("Trace");
@@ -585,8 +587,8 @@ void CollectPaths(Ptr<Node> const& p_node, NodePath const& p_parent, std::string
                   std::map<NodePath, std::string>& p_paths) {
     Accessors::NodeAccess access(p_node);
     Qel::Chart::Utility::LightArray<int> ids;
-    for (int const* id = p_parent.Begin(); id != p_parent.End(); ++id) {
-        ids.Append(*id);
+    for (int const id : p_parent) {
+        ids.Append(id);
     }
     ids.Append(access.UniqueId());
     NodePath const path(ids);

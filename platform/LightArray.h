@@ -63,6 +63,12 @@ public:
     T* End() { return _elements == nullptr ? nullptr : _elements + Head()->count; }
     T const* End() const { return _elements == nullptr ? nullptr : _elements + Head()->count; }
 
+    /// Range-for: `Begin()` and `End()`.
+    T* begin() { return Begin(); }
+    T* end() { return End(); }
+    T const* begin() const { return Begin(); }
+    T const* end() const { return End(); }
+
     T& operator[](std::size_t p_index) { return _elements[p_index]; }
     T const& operator[](std::size_t p_index) const { return _elements[p_index]; }
 

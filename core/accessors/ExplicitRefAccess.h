@@ -31,6 +31,8 @@ public:
     ~ExplicitRefAccess();
 
     std::string Name() const;
+    /// Forwards to the reference; a `TypedRef<T>` or `TypedRefList<T>`
+    /// refuses a node that is no `T` with `NullPtrException`.
     void Attach(Ptr<Node> const& p_node);
     void Detach(Ptr<Node> const& p_node);
     void Clear();

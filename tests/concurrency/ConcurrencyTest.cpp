@@ -295,6 +295,48 @@ TEST(NodeHandleConcurrencyTest, HandlesCopiedAndDroppedAcrossThreadsThenLastOwne
     EXPECT_TRUE(Counters() == start);
 }
 
+namespace {
+struct GaugeNode : Node {
+    Property<int> _level{*this, "level", 0};
+};
+}  // namespace
+
+// The subscriber table is shared by every thread: subscribing, calling,
+// cancelling and ending objects on four threads at once must neither race
+// nor mix up whose subscribers are called.
+TEST(SubscriptionConcurrencyTest, SubscribersOnFourThreadsAreCalledForTheirOwnObjectsOnly) {
+    constexpr int kRounds = 400;
+    Counters const start;
+    std::vector<std::size_t> calls(kThreads, 0);
+    std::vector<std::vector<Qel::Chart::Core::Subscription>> leftOver(kThreads);
+    RunTogether([&](std::size_t p_thread) {
+        std::size_t& mine = calls[p_thread];
+        for (int round = 0; round < kRounds; ++round) {
+            Ptr<GaugeNode> node = Node::Create<GaugeNode>();
+            Ptr<GaugeNode> dependent = Node::Create<GaugeNode>();
+            node->Deps().Insert(*dependent);
+            Qel::Chart::Core::Subscription touched =
+                node->OnTouched([&mine](Qel::Chart::Core::TouchEvent const&) { ++mine; });
+            Qel::Chart::Core::Subscription heard =
+                dependent->OnTouched([&mine](Qel::Chart::Core::TouchEvent const&) { ++mine; });
+            Qel::Chart::Core::Subscription changed = node->_level.OnChanged([&mine](Property<int> const&) { ++mine; });
+            node->_level.Set(round);  // three calls
+            heard.Cancel();
+            node->Touch();                                     // one call
+            leftOver[p_thread].push_back(std::move(changed));  // outlives its node
+        }
+    });
+    for (std::size_t count : calls) {
+        EXPECT_EQ(count, static_cast<std::size_t>(4 * kRounds));
+    }
+    for (auto const& subscriptions : leftOver) {
+        EXPECT_TRUE(std::none_of(subscriptions.begin(), subscriptions.end(),
+                                 [](Qel::Chart::Core::Subscription const& p) { return p.Active(); }));
+    }
+    leftOver.clear();
+    EXPECT_TRUE(Counters() == start);
+}
+
 TEST(PropagationConcurrencyTest, OncePerObjectWalksOfDisjointLatticesOnFourThreadsTouchEachNodeOnce) {
     // Each thread walks a lattice of its own: eight layers of eight, every
     // node of a layer a dependent of every node of the layer above.

@@ -94,9 +94,10 @@ struct Weighted {
     int weight;
 };
 Weighted const kWeights[] = {
-    {OpCode::Create, 13}, {OpCode::Clone, 4},      {OpCode::Release, 7},     {OpCode::Insert, 28}, {OpCode::Remove, 7},
-    {OpCode::Clear, 4},   {OpCode::Touch, 16},     {OpCode::SetProperty, 8}, {OpCode::Access, 8},  {OpCode::Watch, 8},
-    {OpCode::Reset, 7},   {OpCode::CycleQuery, 2}, {OpCode::Arm, 16},
+    {OpCode::Create, 11}, {OpCode::Clone, 4},     {OpCode::Release, 7},  {OpCode::Insert, 22},
+    {OpCode::Remove, 7},  {OpCode::Clear, 4},     {OpCode::Touch, 14},   {OpCode::SetProperty, 8},
+    {OpCode::Access, 8},  {OpCode::Watch, 8},     {OpCode::Reset, 5},    {OpCode::CycleQuery, 2},
+    {OpCode::Arm, 16},    {OpCode::Subscribe, 6}, {OpCode::DependOn, 6},
 };
 
 OpCode CodeFor(int p_index) {
@@ -221,9 +222,40 @@ public:
             case OpCode::Arm:
                 _hooks[static_cast<std::size_t>(node->_modelId)] = HookOf(r);
                 break;
+            case OpCode::Subscribe:
+                Subscribe(*node, r);
+                break;
+            case OpCode::DependOn: {
+                LoggedNode& dependent = *Slot(r.other);
+                bool const result = r.mode == 0 ? dependent.DependOn(*node) : dependent.StopDependingOn(*node);
+                _touches.push_back(LinkText(r.mode == 0, result));
+                break;
+            }
             default:
                 break;
         }
+    }
+
+    // Subscribers log their calls among the touches, numbered as made.
+    void Subscribe(LoggedNode& p_node, Action const& p_action) {
+        if (p_action.mode == 2) {
+            if (!_subscriptions.empty()) {
+                _subscriptions[static_cast<std::size_t>(p_action.value) % _subscriptions.size()].Cancel();
+            }
+            return;
+        }
+        int const number = static_cast<int>(_subscriptions.size());
+        auto log = [number](std::string const& p_what) {
+            if (t_active != nullptr) {
+                t_active->_touches.push_back(SubscriberText(number, p_what));
+            }
+        };
+        _subscriptions.push_back(
+            p_action.mode == 0
+                ? p_node.OnTouched([log](core::TouchEvent const& p_event) { log(std::to_string(p_event.change)); })
+                : p_node._property.OnChanged([log](core::Property<int> const& p_property) {
+                      log(p_property.IsValueDefined() ? std::to_string(p_property.Get()) : "-");
+                  }));
     }
 
     LoggedNode* Slot(int p_slot) const { return _slots[static_cast<std::size_t>(p_slot)].Get(); }
@@ -265,11 +297,12 @@ public:
             case OpCode::Clone:
             case OpCode::Insert:
             case OpCode::Remove:
+            case OpCode::DependOn:
                 r.other = FindSlot(b % kSlots, true);
-                r.property = r.code != OpCode::Clone && c % 8 == 0;
-                r.mode = r.code == OpCode::Insert ? (c >> 1) & 1 : 0;
+                r.property = (r.code == OpCode::Insert || r.code == OpCode::Remove) && c % 8 == 0;
+                r.mode = r.code == OpCode::Insert ? (c >> 1) & 1 : r.code == OpCode::DependOn ? c & 1 : 0;
                 r.skip = r.skip || r.other < 0;
-                if (r.code == OpCode::Insert && !r.skip) {
+                if ((r.code == OpCode::Insert || (r.code == OpCode::DependOn && r.mode == 0)) && !r.skip) {
                     r.skip = _model.Node(_model.InSlot(r.slot)).deps.size() >= kMaxListSize;
                 } else if (r.code == OpCode::Remove && !r.skip && (c & 0x10) != 0) {
                     // Mostly remove something listed, so that removal does more than report a missing entry.
@@ -305,6 +338,11 @@ public:
                 r.id = r.skip ? kNoNode : a % _model.NodeCount();
                 r.property = (c & 1) != 0;
                 break;
+            case OpCode::Subscribe:
+                r.mode = c % 3;
+                r.value = b;
+                r.skip = r.skip || (r.mode == 2 && _model.SubscriptionCount() == 0);
+                break;
             case OpCode::Arm:
                 r.mode = c % 8;
                 r.value = c / 8;
@@ -322,7 +360,7 @@ public:
         // walk itself: a touch while no hook could delete nodes.
         r.throwing = (p_bytes[0] & 0x80) != 0 && walks && r.code != OpCode::Release && !_model.AnyHookArmed();
         // The code's letter, then slot,other,watcher,id,mode,value'name'.
-        r.text = std::string(1, "CKDIRLTPNWrYH"[static_cast<int>(r.code)]);
+        r.text = std::string(1, "CKDIRLTPNWrYHSO"[static_cast<int>(r.code)]);
         for (int field : {r.slot, r.other, r.watcher, r.id, r.mode, r.value}) {
             r.text += std::to_string(field) + ",";
         }
@@ -391,6 +429,9 @@ public:
             all.Append(watcher);
         }
         lines.push_back(WatcherText(all.Empty(), all.Modified(), all.ModifiedOrEmpty()));
+        lines.push_back("subscriptions active " +
+                        std::to_string(std::count_if(_subscriptions.begin(), _subscriptions.end(),
+                                                     [](core::Subscription const& p) { return p.Active(); })));
         return lines;
     }
     bool CompareState() {
@@ -431,6 +472,7 @@ public:
 
     std::vector<core::Ptr<LoggedNode>> _slots = std::vector<core::Ptr<LoggedNode>>(kSlots);
     std::vector<core::ModificationWatcher> _watchers = std::vector<core::ModificationWatcher>(kWatchers);
+    std::vector<core::Subscription> _subscriptions;           // by number; most outlive their nodes
     std::vector<core::IModifiable::Identifier> _nodeIds;      // by model id, kept after the node is gone
     std::vector<core::IModifiable::Identifier> _propertyIds;  // likewise
     std::vector<Hook> _hooks;                                 // by model id

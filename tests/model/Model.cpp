@@ -51,6 +51,14 @@ std::string NodeText(int p_id, int p_kind, std::string const& p_stamp, std::stri
            p_propertyStamp + " value " + p_value + " name '" + p_name + "' list [" + p_list + "]";
 }
 
+std::string SubscriberText(int p_number, std::string const& p_what) {
+    return "subscriber " + std::to_string(p_number) + " told " + p_what;
+}
+
+std::string LinkText(bool p_dependOn, bool p_result) {
+    return std::string(p_dependOn ? "DependOn " : "StopDependingOn ") + (p_result ? "true" : "false");
+}
+
 std::string WatcherText(bool p_empty, bool p_modified, bool p_modifiedOrEmpty) {
     return std::string("watcher empty ") + (p_empty ? "1" : "0") + " modified " + (p_modified ? "1" : "0") +
            " modifiedOrEmpty " + (p_modifiedOrEmpty ? "1" : "0");
@@ -188,7 +196,7 @@ bool Model::Perform(Action const& p_action, int p_id, int p_other) {
             ++At(p_id).pins;
             try {
                 if (p_action.mode == 2) {
-                    PropertyChanged(p_id, kForce, "");
+                    PropertyChanged(p_id, kForce, "", false);
                 } else {
                     SetValue(p_id, p_action.mode == 0, p_action.value);
                 }
@@ -211,6 +219,15 @@ bool Model::Perform(Action const& p_action, int p_id, int p_other) {
         case OpCode::Arm:
             At(p_id).hook = HookOf(p_action);
             break;
+        case OpCode::Subscribe:
+            if (p_action.mode < 2) {
+                _subscriptions.push_back(ModelSubscription{p_id, p_action.mode == 1, true});
+            } else if (!_subscriptions.empty()) {
+                _subscriptions[static_cast<std::size_t>(p_action.value) % _subscriptions.size()].active = false;
+            }
+            break;
+        case OpCode::DependOn:
+            return p_action.mode == 0 ? DependOn(p_id, p_other) : StopDependingOn(p_id, p_other);
         default:
             break;
     }
@@ -249,6 +266,9 @@ std::vector<std::string> Model::StateLines() const {
         anyModified = anyModified || WatcherModified(w);
     }
     lines.push_back(WatcherText(false, anyModified, anyModified));
+    lines.push_back("subscriptions active " +
+                    std::to_string(std::count_if(_subscriptions.begin(), _subscriptions.end(),
+                                                 [](ModelSubscription const& p) { return p.active; })));
     return lines;
 }
 
@@ -288,6 +308,12 @@ void Model::TouchThis(int p_id, int p_type, int p_change, int p_relationship, in
     _expectation.touches.push_back(
         TouchText(p_id, p_type, p_change, p_relationship, shown ? p_originator : kNoNode, p_name, p_payload));
     At(p_id).stamp.Touch();
+    // Subscribers hear of the touch between the stamp and the walk.
+    for (std::size_t k = 0; k < _subscriptions.size(); ++k) {
+        if (_subscriptions[k].active && _subscriptions[k].node == p_id && !_subscriptions[k].property) {
+            _expectation.touches.push_back(SubscriberText(static_cast<int>(k), std::to_string(p_change)));
+        }
+    }
     if (p_relationship == kSelf) {
         Walk(++_walks, p_id, kSelf, p_type, p_change, p_id, p_name, p_payload);
     }
@@ -362,15 +388,80 @@ void Model::EndWalk(int p_owner, bool p_squeeze) {
     }
 }
 
-void Model::PropertyChanged(int p_id, int p_change, std::string const& p_payload) {
+// A new value is told to the property's subscribers once it has propagated,
+// unless the node ended meanwhile.
+void Model::PropertyChanged(int p_id, int p_change, std::string const& p_payload, bool p_valueChanged) {
     At(p_id).propertyStamp.Touch();
+    std::size_t const subscribers = _subscriptions.size();
     TouchThis(p_id, kTypeProperty, p_change, kSelf, kNoNode, PropertyName(Node(p_id).kind), p_payload);
+    for (std::size_t k = 0; p_valueChanged && Node(p_id).alive && k < subscribers; ++k) {
+        if (_subscriptions[k].active && _subscriptions[k].node == p_id && _subscriptions[k].property) {
+            _expectation.touches.push_back(SubscriberText(
+                static_cast<int>(k), Node(p_id).propertyDefined ? std::to_string(Node(p_id).propertyValue) : "-"));
+        }
+    }
+}
+
+// A duplicate is a live entry naming the dependent; a cycle, a path from the
+// dependent to the source. Both change nothing; a walked list refuses.
+bool Model::DependOn(int p_source, int p_dependent) {
+    for (Entry const& entry : Node(p_source).deps) {
+        if (!Expired(entry) && !entry.property && entry.node == p_dependent) {
+            _expectation.touches.push_back(LinkText(true, false));
+            return true;
+        }
+    }
+    if (Reaches(p_dependent, p_source)) {
+        _expectation.outcome = Outcome::OtherException;  // CyclicDependencyFoundExcept
+        return true;
+    }
+    if (Refused(p_source, "Insert" + std::string(kModifiableArgument))) {
+        return false;
+    }
+    At(p_source).deps.push_back(Entry{p_dependent, false});
+    _expectation.touches.push_back(LinkText(true, true));
+    return true;
+}
+
+bool Model::StopDependingOn(int p_source, int p_dependent) {
+    if (Refused(p_source, "Remove" + std::string(kModifiableArgument))) {
+        return false;
+    }
+    std::vector<Entry>& deps = At(p_source).deps;
+    auto const found = std::find_if(
+        deps.begin(), deps.end(), [&](Entry const& p) { return !Expired(p) && !p.property && p.node == p_dependent; });
+    bool const listed = found != deps.end();
+    if (listed) {
+        deps.erase(found);
+    }
+    _expectation.touches.push_back(LinkText(false, listed));
+    return true;
+}
+
+bool Model::Reaches(int p_from, int p_target) const {
+    std::vector<char> seen(_nodes.size(), 0);
+    std::vector<int> pending{p_from};
+    seen[static_cast<std::size_t>(p_from)] = 1;
+    while (!pending.empty()) {
+        int const id = pending.back();
+        pending.pop_back();
+        if (id == p_target) {
+            return true;
+        }
+        for (Entry const& entry : Node(id).deps) {
+            if (!Expired(entry) && !entry.property && seen[static_cast<std::size_t>(entry.node)] == 0) {
+                seen[static_cast<std::size_t>(entry.node)] = 1;
+                pending.push_back(entry.node);
+            }
+        }
+    }
+    return false;
 }
 
 void Model::SetValue(int p_id, bool p_defined, int p_value) {
     At(p_id).propertyDefined = p_defined;
     At(p_id).propertyValue = p_value;
-    PropertyChanged(p_id, p_defined ? kEdit : kClear, p_defined ? "/" + std::to_string(p_value) : "");
+    PropertyChanged(p_id, p_defined ? kEdit : kClear, p_defined ? "/" + std::to_string(p_value) : "", true);
 }
 
 // Through an accessor found by name, which holds the node meanwhile: set,
@@ -402,6 +493,9 @@ void Model::DeleteOne(int p_id) {
     TouchThis(p_id, kTypeNode, kDeallocate, kSelf, kNoNode, Node(p_id).name, "");
     ClearListOf(p_id);
     At(p_id).alive = false;
+    for (ModelSubscription& subscription : _subscriptions) {
+        subscription.active = subscription.active && subscription.node != p_id;
+    }
 }
 
 int Model::SlotOf(int p_id) const {

@@ -46,6 +46,10 @@ std::string TouchText(int p_node, int p_type, int p_change, int p_relationship, 
 std::string NodeText(int p_id, int p_kind, std::string const& p_stamp, std::string const& p_propertyStamp,
                      std::string const& p_value, std::string const& p_name, std::string const& p_list);
 std::string WatcherText(bool p_empty, bool p_modified, bool p_modifiedOrEmpty);
+/// A subscriber's call: its number and what it was told (a change, or a property's value).
+std::string SubscriberText(int p_number, std::string const& p_what);
+/// What DependOn and StopDependingOn returned.
+std::string LinkText(bool p_dependOn, bool p_result);
 
 enum ModelChange { kEdit = 0, kClear = 1, kDeallocate = 4, kForce = 5 };
 enum ModelRelationship { kSelf = 0, kExplicit = 1, kImplicit = 2 };
@@ -73,7 +77,9 @@ enum class OpCode {
     Watch,
     Reset,
     CycleQuery,
-    Arm
+    Arm,
+    Subscribe,  // mode 0: OnTouched of the node, 1: OnChanged of its property, 2: cancel one
+    DependOn    // mode 0: `other` depends on `slot`, 1: stops depending on it
 };
 
 /// An operation resolved against the current slots, as both sides run it.
@@ -128,6 +134,13 @@ struct ModelNode {
     Hook hook;
 };
 
+/// A subscription, numbered in the order made.
+struct ModelSubscription {
+    int node = kNoNode;
+    bool property = false;
+    bool active = true;
+};
+
 struct ModelWatcher {
     int subject = kNoNode;
     bool property = false;
@@ -172,6 +185,7 @@ public:
     Expectation Apply(Action const& p_action);
     void DisarmAll();
 
+    int SubscriptionCount() const { return static_cast<int>(_subscriptions.size()); }
     /// Searched as the library does (by address); `p_completed` is false past the budget.
     bool HasCycle(int p_start, bool p_property, bool& p_completed) const;
     /// The `TouchThis` calls a touch of the node would cause now, hooks aside, capped at kWalkBudget + 1.
@@ -202,7 +216,10 @@ private:
     Frame* FirstFrameOf(int p_owner);  // the frame that marked the owner's current list
     void DeleteOne(int p_id);
     void EndWalk(int p_owner, bool p_squeeze);
-    void PropertyChanged(int p_id, int p_change, std::string const& p_payload);
+    void PropertyChanged(int p_id, int p_change, std::string const& p_payload, bool p_valueChanged);
+    bool DependOn(int p_source, int p_dependent);
+    bool StopDependingOn(int p_source, int p_dependent);
+    bool Reaches(int p_from, int p_target) const;
     void SetValue(int p_id, bool p_defined, int p_value);
     void ClearListOf(int p_id);
     bool Refused(int p_owner, std::string const& p_operation);
@@ -219,6 +236,7 @@ private:
     std::vector<ModelNode> _nodes;
     std::vector<int> _slots;
     std::vector<ModelWatcher> _watchers;
+    std::vector<ModelSubscription> _subscriptions;
     std::vector<Frame> _frames;             // the current walk path, nested walks included
     int _walks = 0;                         // walks started so far: each one's id
     bool _oncePerObject = false;            // walks touch each object once (a Touch action chose it)

@@ -1,0 +1,222 @@
+#include "TypedRef.h"
+
+#include "ExplicitRefAccess.h"
+#include "ModificationWatcher.h"
+#include "NodeAccess.h"
+#include "NodePath.h"
+#include "WatchTestSupport.h"
+
+#include <functional>
+#include <string>
+
+using namespace qelwatchtest;
+using Qel::Chart::Core::Accessors::ExplicitRefAccess;
+
+namespace {
+
+class Axis : public Node {};
+class LogAxis : public Axis {};
+
+class Series : public Node {
+public:
+    TypedRef<Axis> _axis{*this, "axis", RefLink::Dependent};
+    TypedRefList<Axis> _axes{*this, "axes", RefLink::Dependent};
+    TypedRef<Axis> _plain{*this, "plain"};
+};
+
+// The nodes a node's live dependents entries name, in order.
+std::vector<Node const*> DependentsOf(Node const& p_node) {
+    std::vector<Node const*> result;
+    for (IM::Identifier const& entry : p_node.Deps()) {
+        if (!entry.Expired()) {
+            result.push_back(dynamic_cast<Node const*>(entry.Get()));
+        }
+    }
+    return result;
+}
+
+std::string CastRefusal(std::function<void()> const& p_action) {
+    try {
+        p_action();
+    } catch (NullPtrException const& e) {
+        return e.what();
+    }
+    return "<returned>";
+}
+
+}  // namespace
+
+TEST(TypedRefTest, AttachOfANodeOfAnotherClassIsRefusedAndChangesNothing) {
+    Ptr<Series> series = Node::Create<Series>();
+    Ptr<Axis> axis = Node::Create<Axis>();
+    Ptr<LogAxis> logAxis = Node::Create<LogAxis>();
+    Ptr<PlainNode> plain = Node::Create<PlainNode>();
+    series->_axis.Attach(axis);
+    series->_axes.Attach(logAxis);  // a derived class is a T
+    TimeStamp const stamp = series->Time();
+    for (IExplicitRef* ref : std::initializer_list<IExplicitRef*>{&series->_axis, &series->_axes, &series->_plain}) {
+        EXPECT_EQ(CastRefusal([&] { ref->Attach(plain); }), "failed to cast Core::Ptr to type!");
+        EXPECT_EQ(CastRefusal([&] { ExplicitRefAccess(series, *ref).Attach(plain); }),
+                  "failed to cast Core::Ptr to type!");
+        EXPECT_EQ(CastRefusal([&] { ref->Attach(Ptr<Node>()); }), "null pointer passed to Core::Ptr");
+    }
+    EXPECT_TRUE(series->Time() == stamp && plain->Deps().Empty());
+    EXPECT_EQ(series->_axis.Get(), axis);
+    EXPECT_EQ(series->_axes.GetAll(), std::vector<Ptr<Axis>>{logAxis});
+    EXPECT_EQ(series->_plain.GetAll(), std::vector<Ptr<Axis>>{});
+    ExplicitRefAccess(series, std::string("plain")).Attach(logAxis);
+    EXPECT_EQ(series->_plain.Get(), Ptr<Axis>(logAxis)) << "generic access attaches a T";
+}
+
+TEST(TypedRefTest, ADependentLinkFollowsAttachDetachClearReplacementAndTheTargetsEnd) {
+    Ptr<Series> series = Node::Create<Series>();
+    Ptr<Axis> a = Node::Create<Axis>(), b = Node::Create<Axis>(), c = Node::Create<Axis>();
+    std::vector<Node const*> const none, justSeries{series.Get()};
+    series->_axis.Attach(a);
+    series->_axis.Attach(a);
+    EXPECT_EQ(DependentsOf(*a), justSeries) << "attaching the same node again links it once";
+    ModificationWatcher watcher(*series);
+    a->Touch();
+    EXPECT_TRUE(watcher.Modified()) << "the owner hears its target";
+    series->_axis.Attach(b);
+    EXPECT_TRUE(DependentsOf(*a) == none && DependentsOf(*b) == justSeries) << "replacement moves the link";
+    series->_axis.Detach(a);
+    EXPECT_EQ(DependentsOf(*b), justSeries) << "detaching another node leaves the link";
+    series->_axis.Detach(b);
+    EXPECT_EQ(DependentsOf(*b), none);
+    series->_axis.Attach(c);
+    series->_axis.Clear();
+    EXPECT_EQ(DependentsOf(*c), none);
+
+    for (Ptr<Axis> const& axis : {a, b, c, a}) {
+        series->_axes.Attach(axis);
+    }
+    series->_plain.Attach(c);
+    EXPECT_TRUE(DependentsOf(*a) == justSeries && DependentsOf(*c) == justSeries) << "a plain reference links nothing";
+    series->_axes.Detach(b);
+    EXPECT_EQ(DependentsOf(*b), none);
+    c = Ptr<Axis>();  // a target's end takes its list with it
+    EXPECT_EQ(series->_axes.GetAll(), std::vector<Ptr<Axis>>{a});
+    series->_axes.Clear();
+    EXPECT_EQ(DependentsOf(*a), none);
+    EXPECT_TRUE(series->_plain.GetAll().empty());
+}
+
+TEST(TypedRefTest, AnAttachThatWouldCloseACycleOrChangeAWalkedListIsRefusedAndChangesNothing) {
+    Ptr<Series> series = Node::Create<Series>();
+    Ptr<Axis> a = Node::Create<Axis>(), looped = Node::Create<Axis>();
+    series->_axis.Attach(a);
+    series->Deps().Insert(*looped);  // looped already depends on the series
+    TimeStamp const stamp = series->Time();
+    EXPECT_THROW(series->_axis.Attach(looped), CyclicDependencyFoundExcept);
+    EXPECT_THROW(series->_axes.Attach(looped), CyclicDependencyFoundExcept);
+    EXPECT_EQ(series->_axis.Get(), a);
+    EXPECT_TRUE(series->_axes.GetAll().empty() && series->Time() == stamp);
+    EXPECT_EQ(DependentsOf(*a), std::vector<Node const*>{series.Get()});
+    EXPECT_TRUE(looped->Deps().Empty());
+
+    // A link into a list that a walk is walking is refused the same way.
+    Ptr<Axis> walked = Node::Create<Axis>();
+    Ptr<PlainNode> listener = Node::Create<PlainNode>();
+    walked->Deps().Insert(*listener);
+    std::string refusal;
+    qeldebug::capture const quiet;  // the refusals are reported, then thrown
+    Subscription inWalk = listener->OnTouched(
+        [&](TouchEvent const&) { refusal = qeltest::CheckFailure([&] { series->_axis.Attach(walked); }); });
+    walked->Touch();
+    EXPECT_NE(refusal.find("Dependencies changed while a propagation walks them."), std::string::npos) << refusal;
+    EXPECT_EQ(series->_axis.Get(), a);
+    EXPECT_EQ(DependentsOf(*a), std::vector<Node const*>{series.Get()});
+    EXPECT_EQ(DependentsOf(*walked), std::vector<Node const*>{listener.Get()});
+
+    // Replacing a target whose list is walked takes the new link back.
+    inWalk.Cancel();
+    series->_axis.Clear();
+    series->_axis.Attach(walked);
+    Subscription const replace = listener->OnTouched(
+        [&](TouchEvent const&) { refusal = qeltest::CheckFailure([&] { series->_axis.Attach(a); }); });
+    refusal.clear();
+    walked->Touch();
+    EXPECT_NE(refusal.find("Dependencies changed while a propagation walks them."), std::string::npos) << refusal;
+    EXPECT_EQ(series->_axis.Get(), walked);
+    EXPECT_TRUE(DependentsOf(*a).empty());
+    EXPECT_EQ(DependentsOf(*walked), (std::vector<Node const*>{listener.Get(), series.Get()}));
+}
+
+TEST(NodeLinkTest, DependOnRefusesDuplicatesAndCyclesAndStopDependingOnUndoesIt) {
+    Ptr<Axis> a = Node::Create<Axis>(), b = Node::Create<Axis>(), c = Node::Create<Axis>();
+    Qel::Chart::Core::Accessors::NodeAccess(a).SetName("A");
+    EXPECT_TRUE(b->DependOn(*a));
+    EXPECT_FALSE(b->DependOn(*a));
+    EXPECT_TRUE(c->DependOn(*b));
+    EXPECT_EQ(a->Deps().Size(), 1u);
+    try {
+        a->DependOn(*c);  // c depends on a through b
+        ADD_FAILURE() << "the cycle was not refused";
+    } catch (CyclicDependencyFoundExcept const& e) {
+        std::string const text = e.what();
+        EXPECT_EQ(text.rfind("Cyclic Dependency : id(", 0), 0u) << text;
+        EXPECT_NE(text.find("name(A)"), std::string::npos) << text;
+    }
+    EXPECT_THROW(a->DependOn(*a), CyclicDependencyFoundExcept);
+    EXPECT_TRUE(a->Deps().Size() == 1u && c->Deps().Empty());
+    EXPECT_TRUE(b->StopDependingOn(*a));
+    EXPECT_FALSE(b->StopDependingOn(*a));
+    EXPECT_TRUE(a->Deps().Empty());
+    EXPECT_TRUE(a->DependOn(*c)) << "without b's link there is no cycle";
+}
+
+TEST(NodeLinkTest, SelfPtrIsTheOwnerUntilTheNodeIsDeleted) {
+    Ptr<Axis> axis = Node::Create<Axis>();
+    EXPECT_EQ(axis->SelfPtr(), Ptr<Node>(axis));
+    Axis* const raw = axis.Get();
+    std::string during;
+    Subscription const deleted = axis->OnTouched([&](TouchEvent const& p_event) {
+        if (p_event.change == IM::Deallocate) {
+            try {
+                raw->SelfPtr();
+            } catch (NullPtrException const& e) {
+                during = e.what();
+            }
+        }
+    });
+    axis = Ptr<Axis>();
+    EXPECT_EQ(during, "null pointer passed to Core::Ptr");
+}
+
+TEST(RangeForTest, DependenciesPathsWatcherListsAndLightArraysWalkWhatBeginAndEndSpan) {
+    Ptr<Axis> a = Node::Create<Axis>(), b = Node::Create<Axis>();
+    a->Deps().Insert(*b);
+    a->Deps().Insert(*a);
+    std::vector<IM const*> entries;
+    for (IM::Identifier const& entry : static_cast<Dependencies const&>(a->Deps())) {
+        entries.push_back(entry.Address());
+    }
+    EXPECT_EQ(entries, (std::vector<IM const*>{b.Get(), a.Get()}));
+
+    Qel::Chart::Utility::LightArray<int> ids, none;
+    for (int id : {4, 7, 9}) {
+        ids.Append(id);
+    }
+    for (int& id : ids) {
+        id *= 2;
+    }
+    std::vector<int> seen;
+    for (int id : NodePath(ids)) {
+        seen.push_back(id);
+    }
+    for (int id : NodePath(none)) {
+        seen.push_back(id);
+    }
+    EXPECT_EQ(seen, (std::vector<int>{8, 14, 18}));
+
+    ModificationWatcherList watchers;
+    watchers.Append(ModificationWatcher(*a));
+    watchers.Append(ModificationWatcher(*b));
+    b->Touch();
+    std::vector<bool> modified;
+    for (ModificationWatcher const& watcher : watchers) {
+        modified.push_back(watcher.Modified());
+    }
+    EXPECT_EQ(modified, (std::vector<bool>{false, true}));
+}
