@@ -1,43 +1,31 @@
-# Install rules and the CMake package: find_package(QelChartCore CONFIG).
-include(GNUInstallDirs)
+# Install rules and the packages: find_package(QelChartCore CONFIG) and
+# pkg-config's QelChartCore. Every library registered by qel_add_library is
+# installed with its public headers in include/QelChart/ and its umbrella
+# in include/.
 include(CMakePackageConfigHelpers)
 
 set(QEL_CONFIG_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/QelChartCore")
 
-set(QEL_INSTALLED_TARGETS qeldebug qelchartutility qelchartcore)
-# Qel::ChartIO, the package's component IO, when it is built. Its one
-# header, the umbrella QelChartIO.h, goes where QelChartCore.h goes.
+get_property(QEL_INSTALLED_TARGETS GLOBAL PROPERTY QEL_LIBRARIES)
+get_property(QEL_INSTALLED_UMBRELLAS GLOBAL PROPERTY QEL_UMBRELLAS)
+# Qel::ChartIO, the package's component IO, is among them when it is built.
 if(TARGET qelchartio)
-  list(APPEND QEL_INSTALLED_TARGETS qelchartio)
   set(QEL_PACKAGE_HAS_IO TRUE)
 else()
   set(QEL_PACKAGE_HAS_IO FALSE)
 endif()
 
-# install(TARGETS) reads relative PUBLIC_HEADER entries against this
-# directory, not the one that listed them; anchor them where they were listed.
-foreach(target IN LISTS QEL_INSTALLED_TARGETS)
-  get_target_property(headers ${target} PUBLIC_HEADER)
-  get_target_property(dir ${target} SOURCE_DIR)
-  set(anchored)
-  foreach(header IN LISTS headers)
-    cmake_path(ABSOLUTE_PATH header BASE_DIRECTORY "${dir}")
-    list(APPEND anchored "${header}")
-  endforeach()
-  # $ORIGIN: an installed library finds its installed siblings wherever the
-  # prefix is, even when the program links only the core.
-  set_target_properties(${target} PROPERTIES
-    PUBLIC_HEADER "${anchored}"
-    INSTALL_RPATH "$ORIGIN")
-endforeach()
+# $ORIGIN: an installed library finds its installed siblings wherever the
+# prefix is, even when the program links only the core.
+set_target_properties(${QEL_INSTALLED_TARGETS} PROPERTIES INSTALL_RPATH "$ORIGIN")
 
 install(TARGETS ${QEL_INSTALLED_TARGETS}
   EXPORT QelChartCoreTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/QelChart
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/QelChart)
+  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/QelChart)
+install(FILES ${QEL_INSTALLED_UMBRELLAS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 install(EXPORT QelChartCoreTargets
   NAMESPACE Qel::
@@ -47,10 +35,54 @@ configure_package_config_file(
   "${PROJECT_SOURCE_DIR}/cmake/QelChartCoreConfig.cmake.in"
   "${PROJECT_BINARY_DIR}/QelChartCoreConfig.cmake"
   INSTALL_DESTINATION ${QEL_CONFIG_DIR})
+# Before 1.0 a minor version may break the API: 0.2 does not satisfy a
+# request for 0.1.
+if(PROJECT_VERSION_MAJOR EQUAL 0)
+  set(QEL_VERSION_COMPATIBILITY SameMinorVersion)
+else()
+  set(QEL_VERSION_COMPATIBILITY SameMajorVersion)
+endif()
 write_basic_package_version_file(
   "${PROJECT_BINARY_DIR}/QelChartCoreConfigVersion.cmake"
-  COMPATIBILITY SameMajorVersion)
+  COMPATIBILITY ${QEL_VERSION_COMPATIBILITY})
 install(FILES
   "${PROJECT_BINARY_DIR}/QelChartCoreConfig.cmake"
   "${PROJECT_BINARY_DIR}/QelChartCoreConfigVersion.cmake"
   DESTINATION ${QEL_CONFIG_DIR})
+
+# pkg-config: the three libraries of this package. The prefix is the one
+# installed to (cmake --install --prefix can differ from the configured one),
+# so the file is written when it is installed. Boost is named only when it is
+# not in a directory the compiler searches anyway.
+set(QEL_PC_VERSION ${PROJECT_VERSION})
+set(QEL_PC_CFLAGS "-I\${includedir}")
+if(Boost_INCLUDE_DIRS AND NOT Boost_INCLUDE_DIRS IN_LIST CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES)
+  string(APPEND QEL_PC_CFLAGS " -I${Boost_INCLUDE_DIRS}")
+endif()
+set(QEL_PC_LIBS "-L\${libdir} -lqelchartcore -lqelchartutility -lqeldebug")
+if(CMAKE_THREAD_LIBS_INIT)
+  string(APPEND QEL_PC_LIBS " ${CMAKE_THREAD_LIBS_INIT}")
+endif()
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(QEL_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    set(QEL_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
+# Configured now with the prefix left as a placeholder, filled in on install.
+set(QEL_PC_PREFIX "@QEL_PC_PREFIX@")
+configure_file("${PROJECT_SOURCE_DIR}/cmake/QelChartCore.pc.in" "${PROJECT_BINARY_DIR}/QelChartCore.pc.in" @ONLY)
+install(CODE "
+  file(READ \"${PROJECT_BINARY_DIR}/QelChartCore.pc.in\" pc)
+  string(REPLACE \"@QEL_PC_PREFIX@\" \"\${CMAKE_INSTALL_PREFIX}\" pc \"\${pc}\")
+  file(WRITE \"${PROJECT_BINARY_DIR}/QelChartCore.pc\" \"\${pc}\")
+")
+install(FILES "${PROJECT_BINARY_DIR}/QelChartCore.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# share/doc/QelChartCore: what a distribution ships beside the library.
+install(FILES
+  "${PROJECT_SOURCE_DIR}/LICENSE"
+  "${PROJECT_SOURCE_DIR}/README.md"
+  "${PROJECT_SOURCE_DIR}/CHANGELOG.md"
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})

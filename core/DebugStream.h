@@ -5,8 +5,8 @@
 
 #include "QelCoreExport.h"
 
-#include <ChartUtility.h>
-#include <qeldebug.h>
+#include "ChartUtility.h"
+#include "qeldebug.h"
 
 #include <string>
 

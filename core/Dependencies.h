@@ -6,7 +6,7 @@
 #include "IModifiable.h"
 #include "QelCoreExport.h"
 
-#include <LightArray.h>
+#include "LightArray.h"
 
 #include <boost/bind/bind.hpp>
 #include <boost/function.hpp>

@@ -15,7 +15,13 @@ void IExplicitRef::UnregisterFrom(Node& p_owner, IExplicitRef const& p_ref, char
         return;  // the node is being deleted: its table goes with it
     }
     // One that was refused a place (a duplicate name) has nothing to report.
-    if (p_owner._explicitRefMap.Unregister(p_ref)) {
+    bool removed = false;
+    try {
+        removed = p_owner._explicitRefMap.Unregister(p_ref);
+    } catch (...) {
+        // Erasing a pointer from within the table does not throw.
+    }
+    if (removed) {
         Private::ReportEndedEarly(p_owner, p_text);
     }
 }
@@ -37,7 +43,7 @@ void ExplicitRefMap::Register(IExplicitRef& p_ref) {
                               "Qel::Chart::Core::IExplicitRef &)");
 }
 
-bool ExplicitRefMap::Unregister(IExplicitRef const& p_ref) noexcept { return Private::EraseEntry(_refs, &p_ref); }
+bool ExplicitRefMap::Unregister(IExplicitRef const& p_ref) { return Private::EraseEntry(_refs, &p_ref); }
 
 int ExplicitRefMap::Find(std::string const& p_name) const { return Private::FindByName(_refs, p_name); }
 

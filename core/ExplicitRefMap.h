@@ -7,7 +7,7 @@
 #include "QelCoreExport.h"
 #include "Verbosity.h"
 
-#include <LightArray.h>
+#include "LightArray.h"
 
 #include <cstdint>
 #include <ostream>
@@ -76,7 +76,7 @@ private:
     /// Registers `p_ref`; a name already present fails the check and nothing is added.
     void Register(IExplicitRef& p_ref);
     /// Drops the entry of `p_ref`; false when it has none.
-    bool Unregister(IExplicitRef const& p_ref) noexcept;
+    bool Unregister(IExplicitRef const& p_ref);
     int Find(std::string const& p_name) const;
     /// The reference named `p_name`; a miss fails the check.
     IExplicitRef& Get(std::string const& p_name) const;

@@ -7,7 +7,7 @@
 #include "QelCoreExport.h"
 #include "TimeStamp.h"
 
-#include <LightArray.h>
+#include "LightArray.h"
 
 #include <boost/any.hpp>
 #include <boost/weak_ptr.hpp>

@@ -8,7 +8,7 @@
 #include "QelCoreExport.h"
 #include "TimeStamp.h"
 
-#include <LightArray.h>
+#include "LightArray.h"
 
 namespace Qel {
 namespace Chart {

@@ -5,7 +5,7 @@
 
 #include "DebugStream.h"
 
-#include <LightArray.h>
+#include "LightArray.h"
 
 #include <cstddef>
 #include <string>
@@ -19,10 +19,10 @@ namespace Private {
 /// bytes), or -1. Calls `Name()` on each entry until one matches.
 /// Drops the first entry that points at `p_entry`; false when there is none.
 template <class T>
-bool EraseEntry(Utility::LightArray<T*>& p_entries, T const* p_entry) noexcept {
+bool EraseEntry(Utility::LightArray<T*>& p_entries, T const* p_entry) {
     for (std::size_t i = 0; i < p_entries.Size(); ++i) {
         if (p_entries[i] == p_entry) {
-            p_entries.Erase(i);  // pointers move without throwing
+            p_entries.Erase(i);  // within the table: it does not throw
             return true;
         }
     }

@@ -152,7 +152,9 @@ struct Growable {
 
     void Grow() {
         std::size_t const grown = capacity == 0 ? 64 : capacity * 2;
-        void* fresh = std::realloc(static_cast<void*>(items), grown * sizeof(T));
+        void* fresh = std::realloc(
+            static_cast<void*>(items),
+            grown * sizeof(T));  // NOLINT(bugprone-sizeof-expression): T may be a pointer: an array of them
         if (fresh == nullptr) {
             throw std::bad_alloc();
         }
@@ -512,17 +514,17 @@ public:
         _filled.Free();
     }
 
+private:
     struct Slot {
         IModifiable* object;
         std::uint32_t walk;
     };
-    Slot* _slots;
-    std::size_t _capacity;  // a power of two, or 0
-    std::size_t _used;
-    std::uint32_t _walks;
-    Growable<std::size_t> _filled;
+    Slot* _slots = nullptr;
+    std::size_t _capacity = 0;  // a power of two, or 0
+    std::size_t _used = 0;
+    std::uint32_t _walks = 0;
+    Growable<std::size_t> _filled = {nullptr, 0, 0};
 
-private:
     static std::size_t Hash(IModifiable* p_object) {
         auto const bits = reinterpret_cast<std::uintptr_t>(p_object);
         return static_cast<std::size_t>((bits >> 4) * 0x9E3779B97F4A7C15ull >> 16);
@@ -566,7 +568,7 @@ struct WalkState {
     bool ended;
 };
 __attribute__((tls_model("initial-exec"))) thread_local WalkState t_walk = {
-    {nullptr, 0, 0}, {nullptr, 0, 0, 0, {nullptr, 0, 0}}, 0, Propagation::EveryPath, false, false};
+    {nullptr, 0, 0}, VisitedObjects(), 0, Propagation::EveryPath, false, false};
 
 struct WalkCleaner {
     ~WalkCleaner() {

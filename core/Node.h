@@ -12,9 +12,9 @@
 #include "TimeStamp.h"
 #include "Verbosity.h"
 
-#include <ChartUtility.h>
-#include <LightString.h>
-#include <QelThreads.h>
+#include "ChartUtility.h"
+#include "LightString.h"
+#include "QelThreads.h"
 
 #include <boost/function.hpp>
 #include <boost/noncopyable.hpp>

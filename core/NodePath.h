@@ -4,7 +4,7 @@
 
 #include "QelCoreExport.h"
 
-#include <LightArray.h>
+#include "LightArray.h"
 
 #include <boost/operators.hpp>
 

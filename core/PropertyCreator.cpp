@@ -15,7 +15,13 @@ void PropertyCreator::RemovePropertyEntry(Node& p_node, IProperty const& p_prope
         return;  // the node is being deleted: its table goes with it
     }
     // One that was refused a place (a duplicate name) has nothing to report.
-    if (p_node._propertyMap.Remove(p_property)) {
+    bool removed = false;
+    try {
+        removed = p_node._propertyMap.Remove(p_property);
+    } catch (...) {
+        // Erasing a pointer from within the table does not throw.
+    }
+    if (removed) {
         Private::ReportEndedEarly(p_node, p_text);
     }
 }

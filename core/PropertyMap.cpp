@@ -29,7 +29,7 @@ void PropertyMap::Create(IProperty& p_property) {
                               "Qel::Chart::Core::PropertyMap::Create(class Qel::Chart::Core::IProperty &)");
 }
 
-bool PropertyMap::Remove(IProperty const& p_property) noexcept { return Private::EraseEntry(_properties, &p_property); }
+bool PropertyMap::Remove(IProperty const& p_property) { return Private::EraseEntry(_properties, &p_property); }
 
 int PropertyMap::Find(std::string const& p_name) const { return Private::FindByName(_properties, p_name); }
 

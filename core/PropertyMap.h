@@ -4,7 +4,7 @@
 
 #include "QelCoreExport.h"
 
-#include <LightArray.h>
+#include "LightArray.h"
 
 #include <boost/any.hpp>
 
@@ -78,7 +78,7 @@ private:
     /// Registers `p_property`; a name already present fails the check and nothing is added.
     void Create(IProperty& p_property);
     /// Drops the entry of `p_property`; false when it has none.
-    bool Remove(IProperty const& p_property) noexcept;
+    bool Remove(IProperty const& p_property);
     /// The position of the first property named `p_name`, or -1.
     int Find(std::string const& p_name) const;
     /// The first property named `p_name`; a miss is reported through

@@ -2,7 +2,7 @@
 
 #include "DebugStream.h"
 
-#include <QelThreads.h>
+#include "QelThreads.h"
 
 #include <boost/functional/hash.hpp>
 #include <boost/unordered_map.hpp>

@@ -4,7 +4,7 @@
 
 #include "QelCoreExport.h"
 
-#include <LightString.h>
+#include "LightString.h"
 
 namespace Qel {
 namespace Chart {

@@ -4,7 +4,7 @@
 
 #include "QelCoreExport.h"
 
-#include <ChartUtility.h>
+#include "ChartUtility.h"
 
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>

@@ -3,7 +3,7 @@
 #ifndef QEL_IO_QELCHARTIO_H
 #define QEL_IO_QELCHARTIO_H
 
-#include <QelChartCore.h>
+#include "QelChartCore.h"
 
 #include <nlohmann/json.hpp>
 

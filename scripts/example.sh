@@ -22,9 +22,7 @@ esac
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 install_dependencies
-# The same options as the plain build of test.sh, so that the two scripts
-# share build/ without reconfiguring it back and forth.
-configure build -DQEL_SANITIZE=OFF -DQEL_SANITIZE_THREAD=OFF -DQEL_BUILD_EXAMPLES=ON
+configure_plain -DQEL_BUILD_EXAMPLES=ON
 echo "== Building chart_model"
 cmake --build "$root/build" --target chart_model -j "$jobs"
 echo "== Running chart_model"

@@ -40,13 +40,9 @@ if [ $# -gt 1 ]; then
   exit 2
 fi
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 build="$root/build-fuzz"
-jobs=2
-
-installed() {
-  dpkg -s "$1" 2>/dev/null | grep -q '^Status: install ok installed'
-}
 
 # True when clang can link a libFuzzer target (its runtime ships apart from
 # the compiler on Debian).
@@ -61,31 +57,13 @@ fuzzer_links() {
   return $result
 }
 
-install_dependencies() {
-  local packages=(cmake make clang libboost-dev nlohmann-json3-dev)
-  local missing=()
-  local package
-  for package in "${packages[@]}"; do
-    if ! installed "$package"; then
-      missing+=("$package")
-    fi
-  done
-  export DEBIAN_FRONTEND=noninteractive
-  local updated=0
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "== Installing ${missing[*]}"
-    apt-get update
-    updated=1
-    apt-get install -y --no-install-recommends "${missing[@]}"
-  fi
+install_fuzz_dependencies() {
+  install_packages cmake make clang libboost-dev nlohmann-json3-dev
   if ! fuzzer_links; then
     local version
     version=$(clang++ --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -n 1)
-    echo "== Installing libclang-rt-$version-dev (the libFuzzer runtime)"
-    if [ "$updated" -eq 0 ]; then
-      apt-get update
-    fi
-    apt-get install -y --no-install-recommends "libclang-rt-$version-dev"
+    echo "== Installing the libFuzzer runtime of clang $version"
+    install_packages "libclang-rt-$version-dev"
     if ! fuzzer_links; then
       echo "fuzz.sh: clang still cannot link a libFuzzer target" >&2
       exit 1
@@ -93,7 +71,7 @@ install_dependencies() {
   fi
 }
 
-install_dependencies
+install_fuzz_dependencies
 
 echo "== Configuring $build"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" \

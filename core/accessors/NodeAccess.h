@@ -8,7 +8,7 @@
 #include "Ptr.h"
 #include "QelCoreExport.h"
 
-#include <ChartUtility.h>
+#include "ChartUtility.h"
 
 #include <list>
 #include <string>

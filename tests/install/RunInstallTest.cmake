@@ -3,28 +3,21 @@
 # library left over from an earlier run can never make the test pass.
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var QEL_BUILD_DIR QEL_SOURCE_DIR QEL_WORK_DIR QEL_GENERATOR QEL_CXX_COMPILER)
+foreach(var QEL_BUILD_DIR QEL_WORK_DIR QEL_GENERATOR QEL_CXX_COMPILER QEL_LIBDIR)
   if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
     message(FATAL_ERROR "RunInstallTest.cmake needs -D ${var}=...")
   endif()
 endforeach()
+if(NOT EXISTS "${QEL_PKG_CONFIG}")
+  message(FATAL_ERROR "pkg-config was not found when this build was configured: install it and configure again")
+endif()
 
 set(prefix "${QEL_WORK_DIR}/prefix")
 set(consumer_build "${QEL_WORK_DIR}/consumer-build")
-file(REMOVE_RECURSE "${prefix}" "${consumer_build}")
+set(pkg_config_build "${QEL_WORK_DIR}/pkg-config-build")
+file(REMOVE_RECURSE "${prefix}" "${consumer_build}" "${pkg_config_build}")
 
-# Runs one step and stops the test with its output when it fails.
-function(qel_run_step what)
-  execute_process(COMMAND ${ARGN}
-    RESULT_VARIABLE result
-    OUTPUT_VARIABLE output
-    ERROR_VARIABLE output)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "${what} failed (${result}):\n${output}")
-  endif()
-  message(STATUS "${what}: ok")
-  set(step_output "${output}" PARENT_SCOPE)
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/RunStep.cmake")
 
 set(config_args)
 if(QEL_CONFIG)
@@ -34,24 +27,20 @@ endif()
 qel_run_step("install"
   "${CMAKE_COMMAND}" --install "${QEL_BUILD_DIR}" --prefix "${prefix}" ${config_args})
 
-# Every public header of the three libraries must be installed, not only those
-# the umbrella header happens to reach.
-file(GLOB source_headers
-  "${QEL_SOURCE_DIR}/platform/*.h"
-  "${QEL_SOURCE_DIR}/core/*.h"
-  "${QEL_SOURCE_DIR}/core/accessors/*.h")
-set(missing)
-foreach(header IN LISTS source_headers)
-  get_filename_component(name "${header}" NAME)
-  if(NOT EXISTS "${prefix}/include/QelChart/${name}")
-    list(APPEND missing "${name}")
+# The install tree's include/ must be the build tree's picture of it, no
+# more (an internal header) and no less (a header left out).
+foreach(dir "" "QelChart/")
+  file(GLOB built LIST_DIRECTORIES false RELATIVE "${QEL_BUILD_DIR}/include" "${QEL_BUILD_DIR}/include/${dir}*")
+  file(GLOB installed LIST_DIRECTORIES false RELATIVE "${prefix}/include" "${prefix}/include/${dir}*")
+  if(NOT built STREQUAL installed)
+    message(FATAL_ERROR "include/${dir} holds ${installed}\nthe build tree has ${built}")
   endif()
 endforeach()
-if(missing)
-  message(FATAL_ERROR "headers not installed into include/QelChart: ${missing}")
-endif()
-list(LENGTH source_headers header_count)
-message(STATUS "headers installed: ${header_count}")
+foreach(file LICENSE README.md CHANGELOG.md)
+  if(NOT EXISTS "${prefix}/share/doc/QelChartCore/${file}")
+    message(FATAL_ERROR "share/doc/QelChartCore/${file} is not installed")
+  endif()
+endforeach()
 
 set(build_type_arg)
 if(QEL_CONFIG)
@@ -84,4 +73,21 @@ find_program(consumer_exe consumer
   PATHS "${consumer_build}" "${consumer_build}/${QEL_CONFIG}"
   NO_DEFAULT_PATH REQUIRED)
 qel_run_step("run consumer" "${consumer_exe}")
+message(STATUS "${step_output}")
+
+# The same client built by hand from what pkg-config says, as a Makefile
+# would. pkg-config does not carry a language standard: the client names it.
+# The prefix alone: a QelChartCore.pc elsewhere must not be found.
+set(ENV{PKG_CONFIG_PATH} "")
+set(ENV{PKG_CONFIG_LIBDIR} "${prefix}/${QEL_LIBDIR}/pkgconfig")
+qel_run_step("pkg-config" "${QEL_PKG_CONFIG}" --cflags --libs QelChartCore)
+separate_arguments(pkg_config_flags UNIX_COMMAND "${step_output}")
+separate_arguments(cxx_flags UNIX_COMMAND "${QEL_CXX_FLAGS} ${QEL_LINK_FLAGS}")
+set(consumer_source "${CMAKE_CURRENT_LIST_DIR}/consumer")
+file(MAKE_DIRECTORY "${pkg_config_build}")
+qel_run_step("build consumer with pkg-config"
+  "${QEL_CXX_COMPILER}" -std=c++17 ${cxx_flags} -I "${consumer_source}/include"
+    "${consumer_source}/main.cpp" "${consumer_source}/NodeHeader.cpp"
+    ${pkg_config_flags} "-Wl,-rpath,${prefix}/${QEL_LIBDIR}" -o "${pkg_config_build}/consumer")
+qel_run_step("run consumer built with pkg-config" "${pkg_config_build}/consumer")
 message(STATUS "${step_output}")

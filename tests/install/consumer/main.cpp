@@ -1,7 +1,11 @@
 // Uses the installed package the way a client does: the umbrella header
-// alone, the core library's own code and the diagnostics reached through the
-// utility library. Exits non-zero when anything does not hold.
+// beside the client's own headers, the core library's own code and the
+// diagnostics reached through the utility library. Exits non-zero when
+// anything does not hold.
 #include <QelChartCore.h>
+
+#include "LightArray.h"
+#include "NodeHeader.h"
 
 #include <iostream>
 #include <sstream>
@@ -47,6 +51,12 @@ int main() {
         caught = true;
     }
     Check(caught, "check_failed is caught by type outside the library");
+
+    // Compiles only when "LightArray.h" above is the client's own.
+    consumer::LightArray own;
+    own.size = 1;
+    Check(LiveNodesWhileOneLeafLives() == 1 && Qel::Chart::Core::Node::_debugNodeCount.load() == 0,
+          "a node made through <QelChart/Node.h> is counted while it lives");
 
     std::cout << (failures == 0 ? "consumer: ok" : "consumer: FAILED") << '\n';
     return failures == 0 ? 0 : 1;
