@@ -8,6 +8,12 @@ set(QEL_CONFIG_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/QelChartCore")
 
 get_property(QEL_INSTALLED_TARGETS GLOBAL PROPERTY QEL_LIBRARIES)
 get_property(QEL_INSTALLED_UMBRELLAS GLOBAL PROPERTY QEL_UMBRELLAS)
+# Qel::ChartIO, the package's component IO, is among them when it is built.
+if(TARGET qelchartio)
+  set(QEL_PACKAGE_HAS_IO TRUE)
+else()
+  set(QEL_PACKAGE_HAS_IO FALSE)
+endif()
 
 # $ORIGIN: an installed library finds its installed siblings wherever the
 # prefix is, even when the program links only the core.

@@ -26,6 +26,7 @@ endfunction()
 
 qel_expect("the refused cycle" "Cyclic Dependency : [^\n]+")
 qel_expect("the deletion trace line" "delete node id\\([0-9]+\\) type\\([0-9]+\\) : count = [0-9]+")
+qel_expect("the damaged document refused at its place" "LoadError: at \"/nodes/[0-9]+/[^\"\n]*\": [^\n]+")
 qel_expect("no nodes left" "Node::_debugNodeCount *= 0\n")
 qel_expect("no node memory left" "Node::_debugNodeMemUsage *= 0\n")
 qel_expect("no tracked bytes left" "bytes_in_use\\(\\) *= 0\n")

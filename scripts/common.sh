@@ -16,7 +16,7 @@ fi
 install_dependencies() {
   # make is named because cmake only recommends it, and recommends are skipped.
   # pkg-config is for the install test, which builds a client from its output.
-  install_packages cmake make g++ libboost-dev libgtest-dev libbenchmark-dev pkg-config
+  install_packages cmake make g++ libboost-dev libgtest-dev libbenchmark-dev pkg-config nlohmann-json3-dev
 }
 
 # install_packages <package...>: installs those that are missing.

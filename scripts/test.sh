@@ -5,9 +5,9 @@
 #   bash scripts/test.sh --clang      clang build in build-clang/ (-Werror), then ctest
 #   bash scripts/test.sh --sanitize   ASan+UBSan build in build-asan/, then ctest
 #   bash scripts/test.sh --tsan       ThreadSanitizer build in build-tsan/, then ctest
-#   bash scripts/test.sh --lint       clang-format check of every source, clang-tidy on core/,
+#   bash scripts/test.sh --lint       clang-format check of every source, clang-tidy on core/ and io/,
 #                                     the API reference by Doxygen with warnings as errors
-#   bash scripts/test.sh --fuzz       the operations fuzzer for 60 seconds (scripts/fuzz.sh)
+#   bash scripts/test.sh --fuzz       each fuzzer for 45 seconds (scripts/fuzz.sh)
 #   bash scripts/test.sh --all        all of the above, one after the other (what CI runs)
 #
 # Builds and tests run JOBS jobs at once (default: one per processor).
@@ -101,12 +101,12 @@ if [ "$lint" -eq 1 ]; then
   # clang-tidy reads the compile commands of the plain build, and the docs
   # target appears there once doxygen is found.
   configure_plain
-  echo "== clang-tidy on core/"
-  (cd "$root" && clang-tidy -p build --quiet core/*.cpp core/accessors/*.cpp)
+  echo "== clang-tidy on core/ and io/"
+  (cd "$root" && clang-tidy -p build --quiet core/*.cpp core/accessors/*.cpp io/*.cpp)
   echo "== API reference (Doxygen, warnings as errors)"
   cmake --build "$root/build" --target docs
 fi
 if [ "$fuzz" -eq 1 ]; then
-  bash "$root/scripts/fuzz.sh" 60
+  bash "$root/scripts/fuzz.sh" 45
 fi
 echo "== All tests passed"

@@ -1,0 +1,283 @@
+#include <QelChartIO.h>
+
+#include "IOModel.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace qeliotest;
+
+namespace {
+
+/// What a failed call must leave as it found: live nodes, node memory, tracked blocks.
+struct Counters {
+    int _nodes = Node::_debugNodeCount.load();
+    int _nodeBytes = Node::_debugNodeMemUsage.load();
+    std::size_t _blocks = qeldebug::allocationtracker::blocks_in_use();
+    std::size_t _bytes = qeldebug::allocationtracker::bytes_in_use();
+    bool operator==(Counters const& p_other) const {
+        return _nodes == p_other._nodes && _nodeBytes == p_other._nodeBytes && _blocks == p_other._blocks &&
+               _bytes == p_other._bytes;
+    }
+};
+
+std::vector<Ptr<Node>> Targets(IExplicitRef const& p_ref) { return p_ref.GetReferencees(); }
+
+std::vector<Node*> Dependents(Node& p_node) {
+    std::vector<Node*> nodes;
+    for (IModifiable::Identifier const* entry = p_node.Deps().Begin(); entry != p_node.Deps().End(); ++entry) {
+        nodes.push_back(dynamic_cast<Node*>(entry->Get()));
+    }
+    return nodes;
+}
+
+class Unregistered : public Node {};
+class Odd : public Node {
+public:
+    Property<std::vector<int>> _list{*this, "list", std::vector<int>{1}};
+};
+
+}  // namespace
+
+TEST(IORoundTrip, SavesWhatLoadMakesAgainByteForByte) {
+    std::string text;
+    {
+        Sample const sample = MakeSample();
+        text = IO::Save(sample._roots);
+    }
+    Counters const before;
+    {
+        std::vector<Ptr<Node>> const roots = IO::Load(text);
+        EXPECT_EQ(IO::Save(roots), text);
+        ASSERT_EQ(roots.size(), 2u);
+        Ptr<Everything> const full = DynamicPtrCast<Everything>(roots[0]);
+        Ptr<Everything> const empty = DynamicPtrCast<Everything>(roots[1]);
+        EXPECT_EQ(full->Name(), "full / ~ \"ü\"");
+        unsigned int tag = 0;
+        Accessors::NodeAccess(full).GetUserTag(tag);
+        EXPECT_EQ(tag, 7u);
+        EXPECT_FALSE(full->_bool.Get());
+        EXPECT_EQ(full->_int.Get(), std::numeric_limits<int>::min());
+        EXPECT_EQ(full->_unsignedLongLong.Get(), std::numeric_limits<unsigned long long>::max());
+        EXPECT_EQ(full->_float.Get(), 0.1f);
+        EXPECT_TRUE(std::signbit(full->_double.Get()));
+        EXPECT_EQ(full->_string.Get(), "tab\t, quote \", unicode \xe2\x82\xac");
+        EXPECT_EQ(full->_colour.Get(), (Colour{0x12, 0xab, 0xff}));
+        EXPECT_FALSE(empty->_bool.IsValueDefined() || empty->_double.IsValueDefined() ||
+                     empty->_string.IsValueDefined())
+            << "left out means undefined, defaults too";
+
+        // `shared` is one node behind three references; `tail` lives though
+        // only a dependents list names it; the expired entries are gone.
+        Ptr<Plain> const shared = DynamicPtrCast<Plain>(full->_one.Get());
+        EXPECT_EQ(empty->_one.Get(), shared);
+        EXPECT_EQ(shared->_next.Get(), shared);
+        EXPECT_EQ(Targets(full->_many), (std::vector<Ptr<Node>>{empty, shared}));
+        EXPECT_EQ(Dependents(*full), (std::vector<Node*>{empty.Get(), empty.Get()}));
+        EXPECT_EQ(Dependents(*empty), (std::vector<Node*>{full.Get()}));
+        ASSERT_EQ(Dependents(*shared).size(), 1u);
+        Plain* const tail = dynamic_cast<Plain*>(Dependents(*shared)[0]);
+        ASSERT_NE(tail, nullptr);
+        EXPECT_FALSE(tail->_x.IsValueDefined());
+        EXPECT_EQ(shared->_x.Get(), 1e-300);
+
+        // The loaded model propagates: a change of `shared` reaches `tail`.
+        ModificationWatcher watcher(*tail);
+        shared->_x.Set(2.0);
+        EXPECT_TRUE(watcher.Modified());
+    }
+    EXPECT_TRUE(Counters() == before) << "the model ends with its last root";
+}
+
+TEST(IORoundTrip, FormatStreamsAndOddValues) {
+    RegisterModel();
+    Ptr<Plain> const plain = Named<Plain>("p");
+    plain->_x.Set(1.5);
+    // The document layout itself; docs/file-format.md shows the same.
+    EXPECT_EQ(IO::Save({plain}),
+              R"({"format":1,"nodes":[{"class":"Plain","name":"p","properties":{"x":{"type":"double","value":1.5}}}],)"
+              R"("roots":[0]})");
+
+    // JSON has no NaN or infinity; they travel as strings.
+    Ptr<Everything> const odd = Node::Create<Everything>();
+    odd->_float.Set(-std::numeric_limits<float>::infinity());
+    odd->_double.Set(std::nan(""));
+    std::ostringstream out;
+    IO::Save(out, {odd, plain, odd});
+    std::istringstream in(out.str());
+    std::vector<Ptr<Node>> const roots = IO::Load(in);
+    ASSERT_EQ(roots.size(), 3u);
+    EXPECT_EQ(roots[0], roots[2]);
+    Ptr<Everything> const loaded = DynamicPtrCast<Everything>(roots[0]);
+    EXPECT_TRUE(std::isinf(loaded->_float.Get()) && loaded->_float.Get() < 0);
+    EXPECT_TRUE(std::isnan(loaded->_double.Get()));
+    EXPECT_EQ(IO::Save(roots), out.str());
+
+    // Only dependents that are nodes are saved.
+    plain->Deps().Insert(plain->_x);
+    EXPECT_EQ(IO::Save({plain}).find("dependents"), std::string::npos);
+    plain->Deps().Remove(plain->_x);
+}
+
+TEST(IOSave, RefusesWhatItCannotNameAndWritesNothing) {
+    RegisterModel();
+    Ptr<Plain> const plain = Named<Plain>("known");
+    Ptr<Unregistered> const stranger = Named<Unregistered>("stranger");
+    plain->Deps().Insert(*stranger);  // reached through a dependents list
+    std::ostringstream out;
+    try {
+        IO::Save(out, {plain});
+        ADD_FAILURE() << "saved a node of an unregistered class";
+    } catch (IO::SaveError const& e) {
+        EXPECT_NE(std::string(e.what()).find("node \"stranger\""), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("IO::RegisterClass"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(out.str().empty());
+
+    IO::RegisterClass<Odd>("Odd");
+    Ptr<Odd> const odd = Named<Odd>("odd");
+    try {
+        IO::Save(out, {odd});
+        ADD_FAILURE() << "saved a value without a codec";
+    } catch (IO::SaveError const& e) {
+        EXPECT_NE(std::string(e.what()).find("node \"odd\""), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("property \"list\""), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(out.str().empty());
+    odd->_list.ResetValue();
+    EXPECT_NO_THROW(IO::Save({odd})) << "an undefined value needs no codec";
+
+    Ptr<Everything> const binary = Named<Everything>("binary");
+    binary->_string.Set("\xff");
+    try {
+        IO::Save({binary});
+        ADD_FAILURE() << "saved a string that is not UTF-8";
+    } catch (IO::SaveError const& e) {
+        EXPECT_NE(std::string(e.what()).find("node \"binary\" (id "), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("property \"string\""), std::string::npos) << e.what();
+    }
+}
+
+TEST(IORegister, RefusesASecondNameForAClassOrValueTypeAndANameTwice) {
+    RegisterModel();
+    auto const save = [](double const&) { return nlohmann::json(); };
+    auto const load = [](nlohmann::json const&) { return 0.0; };
+    EXPECT_THROW(IO::RegisterClass<Plain>("Plain again"), std::invalid_argument);
+    EXPECT_THROW(IO::RegisterClass<Unregistered>("Plain"), std::invalid_argument);
+    EXPECT_THROW(IO::RegisterValue<double>("real", save, load), std::invalid_argument);
+    EXPECT_THROW(
+        IO::RegisterValue<long double>(
+            "double", [](long double const&) { return nlohmann::json(); }, [](nlohmann::json const&) { return 0.0L; }),
+        std::invalid_argument);
+    EXPECT_THROW(IO::RegisterValue<char>(
+                     "colour", [](char const&) { return nlohmann::json(); }, [](nlohmann::json const&) { return 'c'; }),
+                 std::invalid_argument);
+    // Refusals change nothing: the names still mean what they meant.
+    EXPECT_EQ(IO::Save({Node::Create<Plain>()}).find("Plain again"), std::string::npos);
+    EXPECT_THROW(IO::Save({Node::Create<Unregistered>()}), IO::SaveError);
+}
+
+// Every cause, with the place it is reported at. Each document would load
+// but for the one fault; each load must leave every counter as it was.
+TEST(IOLoad, NamesThePlaceAndCauseAndLeavesNothingBehind) {
+    RegisterModel();
+    std::string const node0 = R"({"class":"Plain","name":"a","properties":{"x":{"type":"double","value":1}}})";
+    auto const doc = [&](std::string const& p_nodes, std::string const& p_roots = "[0,1]") {
+        return R"({"format":1,"nodes":[)" + node0 + "," + p_nodes + R"(],"roots":)" + p_roots + "}";
+    };
+    std::string const node1 = R"({"class":"Everything","dependents":[0],"references":{"many":[0,1]}})";
+    struct Case {
+        std::string document;
+        std::string pointer;
+        std::string cause;
+    } const cases[] = {
+        {"{\"format\":1,", "/format", "malformed JSON: parse error at line 1, column 13"},
+        {doc(node1) + " x", "", "malformed JSON"},
+        {R"({"format":1,"nodes":[{"class":"Plain","class":"Plain"}],"roots":[]})", "/nodes/0/class", "appears twice"},
+        {R"({"format":1,"nodes":[{"class":"Plain","tag":1e400}],"roots":[]})", "/nodes/0/tag", "number overflow"},
+        {"[]", "", "expected an object, found array"},
+        {R"({"nodes":[],"roots":[]})", "", "no \"format\""},
+        {R"({"format":2,"nodes":[],"roots":[]})", "/format", "unknown format 2"},
+        {R"({"format":1,"nodes":{},"roots":[]})", "/nodes", "expected an array, found object"},
+        {R"({"format":1,"nodes":[],"roots":[],"x/y":0})", "/x~1y", "unknown key \"x/y\""},
+        {doc(R"({"class":"Nope"})"), "/nodes/1/class", "unknown class \"Nope\""},
+        {doc(R"({"class":"Plain","tag":-1})"), "/nodes/1/tag", "expected a whole number"},
+        {doc(R"({"class":"Plain","name":7})"), "/nodes/1/name", "expected a string, found number"},
+        {doc(R"({"class":"Plain","properties":{"a~b":{}}})"), "/nodes/1/properties/a~0b",
+         "class \"Plain\" has no property \"a~b\""},
+        {doc(R"({"class":"Plain","properties":{"x":{"type":"real","value":1}}})"), "/nodes/1/properties/x/type",
+         "unknown value type \"real\""},
+        {doc(R"({"class":"Plain","properties":{"x":{"type":"string","value":"1"}}})"), "/nodes/1/properties/x/type",
+         "the property holds \"double\", not \"string\""},
+        {doc(R"({"class":"Plain","properties":{"x":{"value":1}}})"), "/nodes/1/properties/x", "no \"type\""},
+        {doc(R"({"class":"Plain","properties":{"x":{"type":"double","value":"1"}}})"), "/nodes/1/properties/x/value",
+         "expected a number, \"nan\", \"inf\" or \"-inf\" for double"},
+        {doc(R"({"class":"Everything","properties":{"int":{"type":"int","value":2147483648}}})"),
+         "/nodes/1/properties/int/value", "2147483648 is out of range for int"},
+        {doc(R"({"class":"Everything","properties":{"unsigned":{"type":"unsigned","value":-1}}})"),
+         "/nodes/1/properties/unsigned/value", "-1 is out of range for unsigned"},
+        {doc(R"({"class":"Everything","properties":{"float":{"type":"float","value":1e39}}})"),
+         "/nodes/1/properties/float/value", "is out of range for float"},
+        {doc(R"({"class":"Everything","properties":{"int":{"type":"int","value":1.5}}})"),
+         "/nodes/1/properties/int/value", "expected an integer for int, found number"},
+        {doc(R"({"class":"Everything","properties":{"colour":{"type":"colour","value":"red"}}})"),
+         "/nodes/1/properties/colour/value", "expected a colour \"#rrggbb\", found \"red\""},
+        {doc(R"({"class":"Plain","references":{"prev":0}})"), "/nodes/1/references/prev",
+         "class \"Plain\" has no reference \"prev\""},
+        {doc(R"({"class":"Plain","references":{"next":[0]}})"), "/nodes/1/references/next",
+         "expected a node number, found array"},
+        {doc(R"({"class":"Everything","references":{"many":[0,"1"]}})"), "/nodes/1/references/many/1",
+         "expected a node number, found string"},
+        {doc(R"({"class":"Everything","references":{"one":2}})"), "/nodes/1/references/one",
+         "node 2 is out of range: the document has 2 nodes"},
+        {doc(R"({"class":"Plain","dependents":[1,-1]})"), "/nodes/1/dependents/1", "node -1 is out of range"},
+        {doc(node1, "[0,5]"), "/roots/1", "node 5 is out of range"},
+    };
+    for (Case const& c : cases) {
+        Counters const before;
+        try {
+            IO::Load(c.document);
+            ADD_FAILURE() << "loaded " << c.document;
+        } catch (IO::LoadError const& e) {
+            EXPECT_EQ(e.Pointer(), c.pointer) << c.document;
+            EXPECT_NE(e.Cause().find(c.cause), std::string::npos) << e.Cause();
+            EXPECT_EQ(std::string(e.what()), "at \"" + e.Pointer() + "\": " + e.Cause());
+        }
+        EXPECT_TRUE(Counters() == before) << c.document;
+    }
+    EXPECT_EQ(IO::Load(doc(node1)).size(), 2u) << "the document the cases start from loads";
+}
+
+TEST(IOLoad, RefusesTooDeepAndTooLargeInputWithinItsLimits) {
+    std::string const deep = std::string(1000000, '[') + std::string(1000000, ']');
+    try {
+        IO::Load(deep);
+        ADD_FAILURE() << "loaded a document nested a million deep";
+    } catch (IO::LoadError const& e) {
+        std::string pointer;
+        for (std::size_t level = 0; level < IO::kMaxDepth; ++level) {
+            pointer += "/0";
+        }
+        EXPECT_EQ(e.Pointer(), pointer);
+        EXPECT_EQ(e.Cause(), "arrays and objects nest deeper than 64 levels");
+    }
+    std::string values = "[";
+    for (std::size_t value = 0; value < IO::kMaxValues; ++value) {
+        values += "0,";
+    }
+    values += "0]";
+    EXPECT_THROW(IO::Load(values), IO::LoadError);
+    values.resize(IO::kMaxDocumentBytes + 1, ' ');
+    try {
+        IO::Load(values);
+        ADD_FAILURE() << "loaded a document over the size limit";
+    } catch (IO::LoadError const& e) {
+        EXPECT_EQ(e.Pointer(), "");
+        EXPECT_NE(e.Cause().find("more than the 268435456"), std::string::npos) << e.Cause();
+    }
+}
