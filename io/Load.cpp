@@ -155,6 +155,9 @@ public:
         for (std::size_t number = 0; number < list.size(); ++number) {
             if (json const* const dependents = Find(list[number].get_ref<json::object_t const&>(), "dependents")) {
                 FillDependents(number, *dependents, "/nodes/" + std::to_string(number) + "/dependents");
+            } else {
+                // Saved empty: what a linking reference put there goes again.
+                _nodes[number]->Deps().Clear();
             }
         }
         std::vector<std::size_t> result;

@@ -36,6 +36,14 @@ std::vector<Node*> Dependents(Node& p_node) {
     return nodes;
 }
 
+/// Typed references, one of each kind linking its owner as a dependent.
+class Typed : public Node {
+public:
+    TypedRef<Plain> _axis{*this, "axis", RefLink::Dependent};
+    TypedRefList<Plain> _series{*this, "series", RefLink::Dependent};
+    TypedRef<Plain> _plain{*this, "plain"};
+};
+
 class Unregistered : public Node {};
 class Odd : public Node {
 public:
@@ -122,6 +130,51 @@ TEST(IORoundTrip, FormatStreamsAndOddValues) {
     plain->Deps().Insert(plain->_x);
     EXPECT_EQ(IO::Save({plain}).find("dependents"), std::string::npos);
     plain->Deps().Remove(plain->_x);
+}
+
+TEST(IORoundTrip, TypedReferencesKeepTheirTargetsAndTheListsAsSaved) {
+    RegisterModel();
+    static bool const registered = (IO::RegisterClass<Typed>("Typed"), true);
+    (void)registered;
+    Ptr<Typed> const typed = Node::Create<Typed>();
+    Ptr<Plain> const a = Named<Plain>("a");
+    Ptr<Plain> const b = Named<Plain>("b");
+    typed->_axis.Attach(a);
+    typed->_series.Attach(a);
+    typed->_series.Attach(b);
+    typed->_plain.Attach(b);
+    // b keeps its link; a's list is emptied by hand behind the references.
+    a->Deps().Clear();
+    std::string const text = IO::Save({typed});
+    Counters const before;
+    {
+        std::vector<Ptr<Node>> const roots = IO::Load(text);
+        EXPECT_EQ(IO::Save(roots), text);
+        Ptr<Typed> const loaded = DynamicPtrCast<Typed>(roots[0]);
+        Ptr<Plain> const la = loaded->_axis.Get();
+        ASSERT_EQ(loaded->_series.GetAll().size(), 2u);
+        Ptr<Plain> const lb = loaded->_series.GetAll()[1];
+        EXPECT_EQ(loaded->_series.GetAll()[0], la);
+        EXPECT_EQ(loaded->_plain.Get(), lb);
+        EXPECT_EQ(la->Name(), "a");
+        EXPECT_TRUE(Dependents(*la).empty()) << "a list saved empty stays empty, links or not";
+        EXPECT_EQ(Dependents(*lb), (std::vector<Node*>{loaded.Get()}));
+    }
+    EXPECT_TRUE(Counters() == before);
+
+    // A document whose typed reference names a node of another class.
+    std::string wrong = text;
+    std::size_t const at = wrong.find("\"plain\":2");
+    ASSERT_NE(at, std::string::npos) << text;
+    wrong.replace(at, 9, "\"plain\":0");
+    try {
+        IO::Load(wrong);
+        ADD_FAILURE() << "loaded " << wrong;
+    } catch (IO::LoadError const& e) {
+        EXPECT_NE(e.Cause().find("failed to cast Core::Ptr to type!"), std::string::npos) << e.what();
+        EXPECT_EQ(e.Pointer(), "/nodes/0/references/plain");
+    }
+    EXPECT_TRUE(Counters() == before);
 }
 
 TEST(IOSave, RefusesWhatItCannotNameAndWritesNothing) {
