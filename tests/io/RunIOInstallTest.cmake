@@ -8,14 +8,7 @@ set(prefix "${QEL_WORK_DIR}/prefix")
 set(build "${QEL_WORK_DIR}/consumer-build")
 file(REMOVE_RECURSE "${prefix}" "${build}" "${QEL_WORK_DIR}/refused")
 
-function(qel_io_step what)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "${what} failed (${result}):\n${output}")
-  endif()
-  message(STATUS "${what}: ok")
-  set(step_output "${output}" PARENT_SCOPE)
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/../install/RunStep.cmake")
 
 set(config_args)
 set(build_type_arg)
@@ -23,7 +16,7 @@ if(QEL_CONFIG)
   set(config_args --config "${QEL_CONFIG}")
   set(build_type_arg "-DCMAKE_BUILD_TYPE=${QEL_CONFIG}")
 endif()
-qel_io_step("install" "${CMAKE_COMMAND}" --install "${QEL_BUILD_DIR}" --prefix "${prefix}" ${config_args})
+qel_run_step("install" "${CMAKE_COMMAND}" --install "${QEL_BUILD_DIR}" --prefix "${prefix}" ${config_args})
 foreach(header QelChartCore.h QelChartIO.h)
   file(GLOB_RECURSE found "${prefix}/include/${header}")
   if(NOT found)
@@ -38,11 +31,11 @@ set(consumer_args
   "-DCMAKE_CXX_FLAGS=${QEL_CXX_FLAGS}"
   "-DCMAKE_EXE_LINKER_FLAGS=${QEL_LINK_FLAGS}"
   ${build_type_arg})
-qel_io_step("configure consumer" "${CMAKE_COMMAND}" -S "${CMAKE_CURRENT_LIST_DIR}/consumer" -B "${build}"
+qel_run_step("configure consumer" "${CMAKE_COMMAND}" -S "${CMAKE_CURRENT_LIST_DIR}/consumer" -B "${build}"
   ${consumer_args})
-qel_io_step("build consumer" "${CMAKE_COMMAND}" --build "${build}" ${config_args})
+qel_run_step("build consumer" "${CMAKE_COMMAND}" --build "${build}" ${config_args})
 find_program(consumer io_consumer PATHS "${build}" "${build}/${QEL_CONFIG}" NO_DEFAULT_PATH REQUIRED)
-qel_io_step("run consumer" "${consumer}")
+qel_run_step("run consumer" "${consumer}")
 message(STATUS "${step_output}")
 
 # A component the package lacks must fail the find_package, and say why.
