@@ -1,0 +1,198 @@
+// Deleting nodes: the deleter with its queue for long ownership chains, the
+// per-thread cache of owner blocks, and the reports of a node that ends early.
+#include "Growable.h"
+#include "Node.h"
+#include "NodeInternals.h"
+
+#include <cstdlib>
+
+namespace Qel {
+namespace Chart {
+namespace Core {
+
+namespace Private {
+
+void NodeInternals::DeleteOne(Node* p_node) noexcept {
+    try {
+        int const count = Node::_debugNodeCount.load();
+        qeldebug::logger& logger = Utility::GetLogger();
+        if (!qeldebug::logger::quiet()) {  // an inactive channel costs no formatting
+            logger.dout("Trace") << "delete node id(" << p_node->_uniqueId << ") type(" << p_node->_typeId
+                                 << ") : count = " << count << std::endl;
+        }
+        p_node->SendDeallocate();
+        p_node->Deps().Clear();
+        // The block starts at the most derived object, which need not be
+        // where its Node part is (a class may list another base first).
+        void* const block = dynamic_cast<void*>(p_node);
+        p_node->~Node();
+        std::size_t const bytes = qeldebug::allocationtracker::deallocate(block);
+        Node::_debugNodeMemUsage.add(-static_cast<int>(bytes));
+        --Node::_debugNodeCount;
+    } catch (...) {
+        try {
+            Utility::GetLogger().derr("")
+                << "WARNING: \"false && \"Exception caught while deallocating a node!\"\" - "
+                << "void __cdecl Qel::Chart::Core::Node::Deleter(class Qel::Chart::Core::Node *) throw() @line239"
+                << std::endl;
+            qeldebug::handleexcept(
+                "void __cdecl Qel::Chart::Core::Node::Deleter(class Qel::Chart::Core::Node *) throw() @line240",
+                Utility::GetLogger(), false);
+        } catch (...) {
+            // Reporting failed too; nothing may leave the deleter.
+        }
+    }
+}
+
+namespace {
+
+// Deletions nest inline (a node whose destructor drops the last Ptr to the
+// next one deletes it right there) up to this depth; beyond it they wait in a
+// queue that the deletion at this depth works off, so that ownership chains
+// of any length end on a bounded stack.
+constexpr int kInlineDeletionDepth = 64;
+
+struct DeletionState {
+    int depth;
+    bool cleanerRegistered;
+    bool ended;  // the thread's cleaner ran: the queue is freed after each use
+    Growable<Node*> queue;
+};
+__attribute__((tls_model("initial-exec"))) thread_local DeletionState t_deletion = {0, false, false, {nullptr, 0, 0}};
+
+struct DeletionCleaner {
+    ~DeletionCleaner() {
+        t_deletion.queue.Free();
+        t_deletion.ended = true;
+    }
+};
+
+void RegisterDeletionCleaner() {
+    if (!t_deletion.cleanerRegistered && !t_deletion.ended) {
+        t_deletion.cleanerRegistered = true;
+        static thread_local DeletionCleaner cleaner;
+        (void)cleaner;
+    }
+}
+
+}  // namespace
+
+}  // namespace Private
+
+void Node::Deleter(Node* p_node) {
+    Private::DeletionState& state = Private::t_deletion;
+    if (state.depth >= Private::kInlineDeletionDepth) {
+        try {
+            Private::RegisterDeletionCleaner();
+            state.queue.Push(p_node);
+            return;
+        } catch (...) {
+            // No room to defer: delete it right here instead.
+            Private::NodeInternals::DeleteOne(p_node);
+            return;
+        }
+    }
+    ++state.depth;
+    Private::NodeInternals::DeleteOne(p_node);
+    if (state.depth == Private::kInlineDeletionDepth && state.queue.size != 0) {
+        // In order; deletions these start are queued behind them.
+        for (std::size_t i = 0; i < state.queue.size; ++i) {
+            Private::NodeInternals::DeleteOne(state.queue.items[i]);
+        }
+        state.queue.size = 0;
+        if (state.ended) {
+            state.queue.Free();
+        }
+    }
+    --state.depth;
+}
+
+namespace {
+// Freed owner blocks kept for reuse on this thread. Initial-exec TLS: the
+// library is linked at start-up, and the general model would cost a call per
+// access.
+struct OwnerBlockCache {
+    static constexpr std::size_t kCapacity = 16;
+    std::size_t size;  // the one block size kept (all owner blocks are alike)
+    std::size_t count;
+    bool cleanerRegistered;
+    bool ended;  // the thread's cleaner ran: blocks go straight back to the heap
+    void* blocks[kCapacity];
+};
+__attribute__((tls_model("initial-exec"))) thread_local OwnerBlockCache t_ownerBlocks = {0, 0, false, false, {}};
+
+struct OwnerBlockCleaner {
+    ~OwnerBlockCleaner() {
+        OwnerBlockCache& cache = t_ownerBlocks;
+        while (cache.count != 0) {
+            ::operator delete(cache.blocks[--cache.count]);
+        }
+        cache.ended = true;
+    }
+};
+}  // namespace
+
+void* Private::OwnerBlocks::Allocate(std::size_t p_size) {
+    OwnerBlockCache& cache = t_ownerBlocks;
+    if (cache.count != 0 && cache.size == p_size) {
+        return cache.blocks[--cache.count];
+    }
+    return ::operator new(p_size);
+}
+
+void Private::OwnerBlocks::Release(void* p_block, std::size_t p_size) noexcept {
+    OwnerBlockCache& cache = t_ownerBlocks;
+    if (!cache.cleanerRegistered) {
+        if (cache.ended) {
+            ::operator delete(p_block);
+            return;
+        }
+        try {
+            static thread_local OwnerBlockCleaner cleaner;
+            (void)cleaner;
+            cache.cleanerRegistered = true;
+        } catch (...) {
+            ::operator delete(p_block);
+            return;
+        }
+    }
+    if (cache.ended) {
+        ::operator delete(p_block);
+        return;
+    }
+    if (cache.count == 0) {
+        cache.size = p_size;
+    }
+    if (cache.size == p_size && cache.count < OwnerBlockCache::kCapacity) {
+        cache.blocks[cache.count++] = p_block;
+        return;
+    }
+    ::operator delete(p_block);
+}
+
+void Node::operator delete(void* /*p_block*/) {
+    Utility::GetLogger().derr("") << "Node::operator delete - called when it should not be!" << std::endl;
+    std::abort();
+}
+
+void Node::operator delete[](void* /*p_block*/) {
+    Utility::GetLogger().derr("") << "Node::operator delete[] - called when it should not be!" << std::endl;
+    std::abort();
+}
+
+void Private::ReportEndedEarly(Node const& p_node, char const* p_text) noexcept {
+    // Before Create set _self (a derived constructor threw) nobody can have
+    // used the object yet; once Deallocate was sent, its end is expected.
+    if (p_node._self.Expired() || p_node.IsDeallocated()) {
+        return;
+    }
+    try {
+        Private::ReportEnsure(p_text);
+    } catch (...) {
+        // A destructor reports and goes on: the record is kept, the exception not.
+    }
+}
+
+}  // namespace Core
+}  // namespace Chart
+}  // namespace Qel

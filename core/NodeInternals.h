@@ -1,0 +1,34 @@
+// What the node's own files share and no client sees: the one class that may
+// reach into a node's private parts for the deleter, the dump and the links.
+#ifndef QEL_CORE_NODEINTERNALS_H
+#define QEL_CORE_NODEINTERNALS_H
+
+#include "Node.h"
+
+#include <ostream>
+#include <string>
+
+namespace Qel {
+namespace Chart {
+namespace Core {
+namespace Private {
+
+// The deletion of one node, in its fixed order, and the node line;
+// defined beside the deleter and the dump.
+class NodeInternals {
+public:
+    static void DeleteOne(Node* p_node) noexcept;
+    static void WriteLine(std::ostream& p_stream, Node const& p_node);
+    // "id(..) name(..)", how refusals name a node.
+    static std::string Describe(Node const& p_node);
+
+    static PropertyMap const& Properties(Node const& p_node) { return p_node._propertyMap; }
+    static ExplicitRefMap const& Refs(Node const& p_node) { return p_node._explicitRefMap; }
+};
+
+}  // namespace Private
+}  // namespace Core
+}  // namespace Chart
+}  // namespace Qel
+
+#endif
