@@ -7,42 +7,59 @@
 namespace QelBench {
 namespace {
 
-// --- Create and destroy one empty node.
+// --- Create empty nodes in batches, then drop the batch: the allocator
+// and the per-thread caches see what a model that loads or rebuilds sees,
+// not one node made and dropped at a time.
+
+constexpr std::size_t kBatch = 1000;
 
 void BM_CreateDestroyLibrary(benchmark::State& p_state) {
     // Registers the class and warms the allocator before the clock runs.
     int const firstId = Core::Accessors::NodeAccess(Core::Node::Create<EmptyNode>()).UniqueId();
     int const countBefore = Core::Node::_debugNodeCount.load();
+    std::vector<Core::Ptr<EmptyNode>> batch;
+    batch.reserve(kBatch);
     for (auto _ : p_state) {
-        Core::Ptr<EmptyNode> node = Core::Node::Create<EmptyNode>();
-        benchmark::DoNotOptimize(node.Get());
+        for (std::size_t i = 0; i < kBatch; ++i) {
+            batch.push_back(Core::Node::Create<EmptyNode>());
+        }
+        benchmark::DoNotOptimize(batch.data());
+        batch.clear();
     }
     int const lastId = Core::Accessors::NodeAccess(Core::Node::Create<EmptyNode>()).UniqueId();
-    // Every iteration made exactly one node and every node is gone again.
-    if (static_cast<std::int64_t>(lastId) - firstId - 1 != static_cast<std::int64_t>(p_state.iterations()) ||
+    // Every iteration made exactly one batch and every node is gone again.
+    if (static_cast<std::int64_t>(lastId) - firstId - 1 !=
+            static_cast<std::int64_t>(p_state.iterations()) * static_cast<std::int64_t>(kBatch) ||
         Core::Node::_debugNodeCount.load() != countBefore) {
-        p_state.SkipWithError("node ids or the live node count moved other than once per iteration");
+        p_state.SkipWithError("node ids or the live node count moved other than once per node");
         return;
     }
-    SetPerItem(p_state, 1);
+    SetPerItem(p_state, kBatch);
 }
 
 void BM_CreateDestroyBaseline(benchmark::State& p_state) {
     Baseline::DeleteNode(Baseline::NewNode());
     std::uint64_t const constructed = Baseline::BaseNode::Constructed();
     std::uint64_t const destroyed = Baseline::BaseNode::Destroyed();
+    std::vector<Baseline::BaseNode*> batch;
+    batch.reserve(kBatch);
     for (auto _ : p_state) {
-        Baseline::BaseNode* node = Baseline::NewNode();
-        benchmark::DoNotOptimize(node);
-        Baseline::DeleteNode(node);
+        for (std::size_t i = 0; i < kBatch; ++i) {
+            batch.push_back(Baseline::NewNode());
+        }
+        benchmark::DoNotOptimize(batch.data());
+        for (Baseline::BaseNode* node : batch) {
+            Baseline::DeleteNode(node);
+        }
+        batch.clear();
     }
-    std::uint64_t const iterations = static_cast<std::uint64_t>(p_state.iterations());
-    if (Baseline::BaseNode::Constructed() - constructed != iterations ||
-        Baseline::BaseNode::Destroyed() - destroyed != iterations) {
-        p_state.SkipWithError("baseline constructions or destructions differ from the iterations");
+    std::uint64_t const nodes = static_cast<std::uint64_t>(p_state.iterations()) * kBatch;
+    if (Baseline::BaseNode::Constructed() - constructed != nodes ||
+        Baseline::BaseNode::Destroyed() - destroyed != nodes) {
+        p_state.SkipWithError("baseline constructions or destructions differ from the nodes");
         return;
     }
-    SetPerItem(p_state, 1);
+    SetPerItem(p_state, kBatch);
 }
 
 BENCHMARK(BM_CreateDestroyLibrary)->Name("CreateDestroy/Library");
@@ -121,9 +138,80 @@ void BM_HeapBaseline(benchmark::State& p_state) {
     p_state.counters["sizeof_node"] = static_cast<double>(sizeof(Baseline::BaseNode));
 }
 
+// --- Heap bytes per dependents-list entry: 100,000 fresh nodes appended to
+// one list, everything the entries cost counted (the identities that the
+// nodes make on their first Id() included), beside a std::vector of raw
+// pointers filled the same way.
+template <class FillOp>
+double HeapPerEntry(std::size_t p_count, FillOp p_fill) {
+    std::size_t const before = HeapInUse();
+    p_fill();
+    return static_cast<double>(HeapInUse() - before) / static_cast<double>(p_count);
+}
+
+void BM_HeapPerEntryLibrary(benchmark::State& p_state) {
+    std::size_t const count = static_cast<std::size_t>(p_state.range(0));
+    double bytes = 0;
+    for (auto _ : p_state) {
+        p_state.PauseTiming();
+        std::vector<Core::Ptr<EmptyNode>> nodes;
+        nodes.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            nodes.push_back(Core::Node::Create<EmptyNode>());
+        }
+        Core::Dependencies list;
+        p_state.ResumeTiming();
+        bytes = HeapPerEntry(count, [&] {
+            for (Core::Ptr<EmptyNode> const& node : nodes) {
+                list.Insert(*node);
+            }
+        });
+        p_state.PauseTiming();
+        if (list.Size() != count) {
+            p_state.SkipWithError("the list does not hold one entry per node");
+        }
+        list.Clear();
+        while (!nodes.empty()) {
+            nodes.pop_back();
+        }
+        p_state.ResumeTiming();
+    }
+    SetPerItem(p_state, count);
+    p_state.counters["heap_bytes_per_entry"] = bytes;
+}
+
+void BM_HeapPerEntryBaseline(benchmark::State& p_state) {
+    std::size_t const count = static_cast<std::size_t>(p_state.range(0));
+    double bytes = 0;
+    for (auto _ : p_state) {
+        p_state.PauseTiming();
+        std::vector<Baseline::BaseNode*> nodes;
+        nodes.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            nodes.push_back(Baseline::NewNode());
+        }
+        Baseline::BaseNode head;
+        p_state.ResumeTiming();
+        bytes = HeapPerEntry(count, [&] {
+            for (Baseline::BaseNode* node : nodes) {
+                head.AddDependent(*node);
+            }
+        });
+        p_state.PauseTiming();
+        for (Baseline::BaseNode* node : nodes) {
+            Baseline::DeleteNode(node);
+        }
+        p_state.ResumeTiming();
+    }
+    SetPerItem(p_state, count);
+    p_state.counters["heap_bytes_per_entry"] = bytes;
+}
+
 BENCHMARK(BM_HeapLibrary)->Name("HeapPerNode/Library")->Arg(100000)->Iterations(1);
 BENCHMARK(BM_HeapLibraryWithId)->Name("HeapPerNode/LibraryWithId")->Arg(100000)->Iterations(1);
 BENCHMARK(BM_HeapBaseline)->Name("HeapPerNode/Baseline")->Arg(100000)->Iterations(1);
+BENCHMARK(BM_HeapPerEntryLibrary)->Name("HeapPerEntry/Library")->Arg(100000)->Iterations(1);
+BENCHMARK(BM_HeapPerEntryBaseline)->Name("HeapPerEntry/Baseline")->Arg(100000)->Iterations(1);
 
 // --- Watcher poll: N clean watchers on N nodes; every poll checks them all.
 

@@ -3,8 +3,8 @@
 // shape runs beside a baseline in this binary that does the least work of
 // the same kind ("Shape/Baseline/args"); times are per edge built, per
 // object reached and per object entered.
-#include <Dependencies.h>
-#include <Node.h>
+#include <QelChart/Dependencies.h>
+#include <QelChart/Node.h>
 
 #include <benchmark/benchmark.h>
 

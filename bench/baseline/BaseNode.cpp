@@ -1,5 +1,4 @@
-// The baseline node's own members. The walk and the searches are in
-// Walk.cpp, which sees no body of Touch or Time to inline.
+// The baseline node's own members; the walk and the searches are in Walk.cpp.
 #include "Baseline.h"
 
 namespace QelBench {

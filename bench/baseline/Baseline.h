@@ -1,7 +1,6 @@
 // Hand-written baselines for the benchmarks: the least work that the same
-// behaviour needs, written plainly. Built as a shared library of its own so
-// that every virtual call crosses a library boundary, as the library's do,
-// and the compiler can neither devirtualise nor inline it into the loops.
+// behaviour needs, written plainly. Built into each benchmark binary, where
+// link-time optimisation may inline it into the loops that time it.
 #ifndef QEL_BENCH_BASELINE_H
 #define QEL_BENCH_BASELINE_H
 
@@ -13,8 +12,6 @@
 #include <unordered_map>
 #include <vector>
 
-#define QEL_BASELINE_API __attribute__((visibility("default")))
-
 namespace QelBench {
 namespace Baseline {
 
@@ -23,7 +20,7 @@ enum Relationship { Self = 0, Explicit = 1, Implicit = 2 };
 
 /// A node reduced to what propagation needs: a stamp, raw pointers to its
 /// dependents and a virtual touch.
-class QEL_BASELINE_API BaseNode {
+class BaseNode {
 public:
     BaseNode() noexcept;
     virtual ~BaseNode();
@@ -48,21 +45,21 @@ public:
     static std::uint64_t Destroyed();
 
 private:
-    friend QEL_BASELINE_API bool HasCycle(BaseNode& p_start, std::uint64_t& p_entered);
+    friend bool HasCycle(BaseNode& p_start, std::uint64_t& p_entered);
 
     std::uint64_t _stamp;
     std::vector<BaseNode*> _dependents;
     bool _onPath;
 };
 
-/// `new BaseNode` and `delete`, out of line so that neither is elided.
-QEL_BASELINE_API BaseNode* NewNode();
-QEL_BASELINE_API void DeleteNode(BaseNode* p_node);
+/// `new BaseNode` and `delete`.
+BaseNode* NewNode();
+void DeleteNode(BaseNode* p_node);
 
 /// Depth-first cycle search from `p_start` that marks only the current path
 /// (a node reached along two paths is entered twice, as in the library).
 /// `p_entered` receives the number of nodes entered.
-QEL_BASELINE_API bool HasCycle(BaseNode& p_start, std::uint64_t& p_entered);
+bool HasCycle(BaseNode& p_start, std::uint64_t& p_entered);
 
 /// A watcher: a subject and its stamp when last looked at.
 struct Watcher {
@@ -70,11 +67,11 @@ struct Watcher {
     std::uint64_t lastTime;
 };
 /// True as soon as one watcher's subject has a stamp other than the remembered one.
-QEL_BASELINE_API bool AnyModified(Watcher const* p_first, Watcher const* p_last);
+bool AnyModified(Watcher const* p_first, Watcher const* p_last);
 
 /// An int property of a node: stores the value, stamps itself and has its
 /// owner propagate the change with the value as payload.
-class QEL_BASELINE_API IntProperty {
+class IntProperty {
 public:
     explicit IntProperty(BaseNode& p_owner) noexcept : _owner(&p_owner), _value(0), _stamp(0) {}
     void Set(int p_value);
@@ -88,7 +85,7 @@ private:
 };
 
 /// Name interning under a lock: a hash map from text to id, a deque from id to text.
-class QEL_BASELINE_API NameCache {
+class NameCache {
 public:
     unsigned short GenerateId(std::string const& p_name);
     std::string const& FindName(unsigned short p_id);

@@ -1,5 +1,5 @@
 // The baseline's depth-first walks. Every touch and every stamp read is a
-// virtual call whose body this file does not see.
+// virtual call, which link-time optimisation may see through.
 #include "Baseline.h"
 
 namespace QelBench {
