@@ -25,13 +25,25 @@ void DoNothingDeleter(void* /*p_object*/) {}
 // ---------------------------------------------------------------------------
 // Identity
 
-ModifiableNode::ModifiableNode() noexcept : _idAnchor() {}
+ModifiableNode::ModifiableNode() noexcept : _time(), _idAnchor() {}
 ModifiableNode::~ModifiableNode() = default;
 
 IModifiable::Identifier ModifiableNode::Id() const {
     if (!_idAnchor) {
         IModifiable* self = const_cast<ModifiableNode*>(this);
-        _idAnchor = Ptr<IModifiable>(boost::shared_ptr<IModifiable>(self, &DoNothingDeleter));
+        // Only the first call looks for the node's count block.
+        Node const* const node = dynamic_cast<Node const*>(this);
+        boost::detail::sp_counted_base* const count =
+            node == nullptr ? nullptr : Private::NodeCounts::StartAnchor(*node);
+        if (count != nullptr) {
+            // The block's anchor count has the do-nothing behaviour of the
+            // deleter below; it is adopted with the one strong reference it
+            // starts with.
+            _idAnchor = Ptr<IModifiable>(boost::shared_ptr<IModifiable>(boost::detail::sp_internal_constructor_tag(),
+                                                                        self, boost::detail::shared_count(count)));
+        } else {
+            _idAnchor = Ptr<IModifiable>(boost::shared_ptr<IModifiable>(self, &DoNothingDeleter));
+        }
     }
     Ptr<IModifiable> const anchor(_idAnchor.Shared());
     return IModifiable::Identifier(const_cast<ModifiableNode*>(this), boost::weak_ptr<IModifiable>(anchor.Shared()));
@@ -48,7 +60,6 @@ Node::Node()
       _uniqueId(++g_uniqueIdCounter),
       _userTag(4294967295u),
       _typeId(0xFFFF),
-      _time(),
       _deps() {
     ++_debugNodeCount;
 }

@@ -21,6 +21,7 @@
 #include <boost/noncopyable.hpp>
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <ostream>
 #include <string>
@@ -49,36 +50,15 @@ class DependencyWalk;
 class NodeInternals;
 struct NodeDeleter;
 
-/// Where the blocks come from that own nodes (the control blocks of the
-/// owning `Ptr`s): a small per-thread cache of freed blocks in front of
-/// `operator new`, so that creating and deleting nodes in a loop does not go
-/// to the heap for them every time. At most 16 blocks per thread are kept.
+class NodeCounts;
+
+/// Where the count blocks of nodes come from (see `NodeCounts`): a small
+/// per-thread cache of freed blocks in front of `operator new`, so that
+/// creating and deleting nodes in a loop does not go to the heap for them
+/// every time. At most 16 blocks per thread are kept.
 struct QELCORE_API OwnerBlocks {
     static void* Allocate(std::size_t p_size);
     static void Release(void* p_block, std::size_t p_size) noexcept;
-};
-
-template <class U>
-struct OwnerBlockAllocator {
-    using value_type = U;
-    OwnerBlockAllocator() noexcept = default;
-    template <class V>
-    OwnerBlockAllocator(OwnerBlockAllocator<V> const&) noexcept {}  // NOLINT: allocators convert implicitly
-    // The standard allocator requirements name these two.
-    U* allocate(std::size_t p_count) {  // NOLINT(readability-identifier-naming)
-        return static_cast<U*>(OwnerBlocks::Allocate(p_count * sizeof(U)));
-    }
-    void deallocate(U* p_block, std::size_t p_count) noexcept {  // NOLINT(readability-identifier-naming)
-        OwnerBlocks::Release(p_block, p_count * sizeof(U));
-    }
-    template <class V>
-    bool operator==(OwnerBlockAllocator<V> const&) const noexcept {
-        return true;
-    }
-    template <class V>
-    bool operator!=(OwnerBlockAllocator<V> const&) const noexcept {
-        return false;
-    }
 };
 }  // namespace Private
 
@@ -95,12 +75,20 @@ struct TouchEvent {
 
 /// The part of a node that gives it an identity: a do-nothing-deleter
 /// anchor, made on the first `Id()`, whose release in the destructor expires
-/// every identifier of the node.
+/// every identifier of the node. For a node made by `Node::Create` the
+/// anchor's count is placed in the node's count block, so that handing out
+/// identifiers allocates nothing.
 class QELCORE_API ModifiableNode : public Modifiable<0> {
 public:
     ModifiableNode() noexcept;
     ~ModifiableNode() override;
     IModifiable::Identifier Id() const override;
+
+protected:
+    // The node's stamp. Declared here, it fills the padding after the flags
+    // of Modifiable<0>: a watcher's poll and a walk's touch find it in the
+    // cache line of the vtable pointer that they read anyway.
+    TimeStamp _time;
 
 private:
     mutable Ptr<IModifiable> _idAnchor;
@@ -224,6 +212,7 @@ private:
     friend class Private::DependencyWalk;
     friend class Private::NodeInternals;
     friend struct Private::NodeDeleter;
+    friend class Private::NodeCounts;
     friend void Private::ReportEndedEarly(Node const&, char const*) noexcept;
 
     static void* Allocator(std::size_t p_size);
@@ -259,7 +248,6 @@ private:
     int _uniqueId;
     unsigned int _userTag;
     unsigned short _typeId;
-    TimeStamp _time;
     Dependencies _deps;
 };
 
@@ -273,6 +261,58 @@ QELCORE_API void LinkDependent(Node& p_dependent, Node& p_source);
 /// The deleter of every owning `Ptr`: `Node::Deleter`.
 struct NodeDeleter {
     void operator()(Node* p_node) const noexcept { Node::Deleter(p_node); }
+};
+
+/// The counts of a node made by `Node::Create`, in one block of 40 bytes of
+/// its own: the count of the `Ptr`s that own the node (whose last release
+/// calls `Node::Deleter`) and room for the count of the node's identity
+/// anchor, placed there by the first `Id()`. The two counts stay separate,
+/// as they would in two blocks: the anchor never keeps the node alive. The
+/// node's own memory still goes back when the node is deleted; the block
+/// goes when no `WeakPtr` or identifier observes either count any more.
+class QELCORE_API NodeCounts {
+public:
+    /// The owner count; its deleter is a `NodeDeleter`.
+    class QELCORE_API Owner final : public boost::detail::sp_counted_base, public NodeDeleter {
+    public:
+        explicit Owner(Node* p_node) noexcept : _node(reinterpret_cast<std::uintptr_t>(p_node)) {}
+        void dispose() noexcept override;
+        void destroy() noexcept override;
+        void* get_deleter(boost::detail::sp_typeinfo_ const& p_type) noexcept override;
+        void* get_local_deleter(boost::detail::sp_typeinfo_ const& p_type) noexcept override;
+        void* get_untyped_deleter() noexcept override;
+
+    private:
+        friend class NodeCounts;
+        // The node; bit 0 is set once the anchor's count is in the block.
+        std::uintptr_t _node;
+    };
+
+    /// A block with no count in it yet; throws `std::bad_alloc`.
+    static NodeCounts* Allocate();
+    /// Returns a block whose counts were never started (or are both done).
+    void Free() noexcept;
+
+    /// Starts the owner count for `p_object` and returns its first owner.
+    template <class T>
+    boost::shared_ptr<T> Own(T* p_object) noexcept {
+        // As the base: shared_count would take an Owner* as an object to own.
+        boost::detail::sp_counted_base* const owner = ::new (static_cast<void*>(_storage)) Owner(p_object);
+        return boost::shared_ptr<T>(boost::detail::sp_internal_constructor_tag(), p_object,
+                                    boost::detail::shared_count(owner));
+    }
+
+    /// The anchor count of `p_node`'s block, started now with one strong
+    /// reference for the caller to adopt; null when the node has no block
+    /// (it was not made by `Create`) or no owner (while it is made or
+    /// deleted), or when its anchor count was started before.
+    static boost::detail::sp_counted_base* StartAnchor(Node const& p_node) noexcept;
+
+private:
+    static constexpr std::size_t kOwnerSize = 24;
+    static constexpr std::size_t kAnchorSize = 16;
+
+    alignas(8) unsigned char _storage[kOwnerSize + kAnchorSize];
 };
 }  // namespace Private
 
@@ -293,16 +333,22 @@ Ptr<T> Node::Create(A&&... p_args) {
     static_assert(std::is_base_of<Node, T>::value, "Node::Create makes classes derived from Node");
     static_assert(alignof(T) <= 8, "node memory is 8-byte aligned");
     unsigned short const typeId = TypeIdOf<T>();
-    void* memory = Allocator(sizeof(T));
+    // The count block first: a failure after the node is made would have to
+    // delete it again, with the Deallocate change that goes with it.
+    Private::NodeCounts* const counts = Private::NodeCounts::Allocate();
+    void* memory = nullptr;
     T* object = nullptr;
     try {
+        memory = Allocator(sizeof(T));
         object = ::new (memory) T(std::forward<A>(p_args)...);
     } catch (...) {
-        ReleaseFailedConstruction(memory);
+        if (memory != nullptr) {
+            ReleaseFailedConstruction(memory);
+        }
+        counts->Free();
         throw;
     }
-    // Should the control block fail to allocate, boost calls Deleter itself.
-    Ptr<T> result(boost::shared_ptr<T>(object, Private::NodeDeleter(), Private::OwnerBlockAllocator<T>()));
+    Ptr<T> result(counts->Own(object));
     Node& node = *object;
     node._self = result;
     node._typeId = typeId;

@@ -4,7 +4,9 @@
 #include "Node.h"
 #include "NodeInternals.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <new>
 
 namespace Qel {
 namespace Chart {
@@ -169,6 +171,95 @@ void Private::OwnerBlocks::Release(void* p_block, std::size_t p_size) noexcept {
     }
     ::operator delete(p_block);
 }
+
+// ---------------------------------------------------------------------------
+// Count blocks
+
+namespace Private {
+
+namespace {
+
+constexpr std::size_t kCountBlockSize = 40;
+
+// The anchor count: releasing the last strong reference deletes nothing;
+// the block goes with the last weak one.
+class AnchorCount final : public boost::detail::sp_counted_base {
+public:
+    void dispose() noexcept override {}
+    void destroy() noexcept override;
+    void* get_deleter(boost::detail::sp_typeinfo_ const& /*p_type*/) noexcept override { return nullptr; }
+    void* get_local_deleter(boost::detail::sp_typeinfo_ const& /*p_type*/) noexcept override { return nullptr; }
+    void* get_untyped_deleter() noexcept override { return nullptr; }
+};
+
+constexpr std::size_t kAnchorOffset = 24;
+static_assert(sizeof(NodeCounts::Owner) == kAnchorOffset, "the owner count fills the first 24 bytes of the block");
+static_assert(sizeof(AnchorCount) + kAnchorOffset == kCountBlockSize, "the anchor count fills the rest");
+static_assert(sizeof(NodeCounts) == kCountBlockSize, "a count block is 40 bytes");
+
+void AnchorCount::destroy() noexcept {
+    auto* const block = reinterpret_cast<NodeCounts*>(reinterpret_cast<unsigned char*>(this) - kAnchorOffset);
+    this->~AnchorCount();
+    block->Free();
+}
+
+AnchorCount* AnchorIn(NodeCounts* p_block) {
+    return std::launder(reinterpret_cast<AnchorCount*>(reinterpret_cast<unsigned char*>(p_block) + kAnchorOffset));
+}
+
+}  // namespace
+
+NodeCounts* NodeCounts::Allocate() { return static_cast<NodeCounts*>(OwnerBlocks::Allocate(kCountBlockSize)); }
+
+void NodeCounts::Free() noexcept { OwnerBlocks::Release(this, kCountBlockSize); }
+
+void NodeCounts::Owner::dispose() noexcept { Node::Deleter(reinterpret_cast<Node*>(_node & ~std::uintptr_t(1))); }
+
+void NodeCounts::Owner::destroy() noexcept {
+    // The owner count lives at the start of the block.
+    auto* const block = reinterpret_cast<NodeCounts*>(this);
+    bool const anchored = (_node & 1) != 0;
+    this->~Owner();
+    if (anchored) {
+        AnchorIn(block)->weak_release();  // the reference that kept the block for this count
+    } else {
+        block->Free();
+    }
+}
+
+void* NodeCounts::Owner::get_deleter(boost::detail::sp_typeinfo_ const& p_type) noexcept {
+    if (p_type == BOOST_SP_TYPEID_(NodeDeleter)) {
+        return static_cast<NodeDeleter*>(this);
+    }
+    if (p_type == BOOST_SP_TYPEID_(Owner)) {
+        return this;
+    }
+    return nullptr;
+}
+
+void* NodeCounts::Owner::get_local_deleter(boost::detail::sp_typeinfo_ const& /*p_type*/) noexcept { return nullptr; }
+
+void* NodeCounts::Owner::get_untyped_deleter() noexcept { return static_cast<NodeDeleter*>(this); }
+
+boost::detail::sp_counted_base* NodeCounts::StartAnchor(Node const& p_node) noexcept {
+    boost::shared_ptr<Node> const owned = p_node._self.Weak().lock();
+    if (!owned) {
+        return nullptr;
+    }
+    Owner* const owner = boost::get_deleter<Owner>(owned);
+    if (owner == nullptr || (owner->_node & 1) != 0) {
+        return nullptr;
+    }
+    auto* const block = reinterpret_cast<NodeCounts*>(owner);
+    AnchorCount* const anchor = ::new (static_cast<void*>(block->_storage + kAnchorOffset)) AnchorCount();
+    // One weak reference more, which the owner count gives back when it is
+    // done: until then the block must stay.
+    anchor->weak_add_ref();
+    owner->_node |= 1;
+    return anchor;
+}
+
+}  // namespace Private
 
 void Node::operator delete(void* /*p_block*/) {
     Utility::GetLogger().derr("") << "Node::operator delete - called when it should not be!" << std::endl;

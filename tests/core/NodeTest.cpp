@@ -334,3 +334,91 @@ TEST(NodeDumpTest, DumpDebugSendsTheDumpLineByLine) {
     }
     EXPECT_EQ(qeltest::Texts(cap, reportkind::dout), lines);
 }
+
+namespace {
+
+struct Identified : Node {};
+
+// Asks for its identity while it is made and again while it ends.
+struct IdentifiedEarlyAndLate : Node {
+    IdentifiedEarlyAndLate() : early(static_cast<IModifiable const&>(*this).Id()) {}
+    ~IdentifiedEarlyAndLate() override { *late = static_cast<IModifiable const&>(*this).Id(); }
+    IModifiable::Identifier early;
+    IModifiable::Identifier* late = nullptr;
+};
+
+// Asks for its identity, then refuses to be made.
+struct IdentifiedThenThrows : Node {
+    IdentifiedThenThrows() {
+        sink = static_cast<IModifiable const&>(*this).Id();
+        throw std::runtime_error("refused");
+    }
+    static IModifiable::Identifier sink;
+};
+IModifiable::Identifier IdentifiedThenThrows::sink;
+
+}  // namespace
+
+// The anchor's count of a node made by Create sits in the node's count
+// block; its identifiers must behave as they would with an anchor of its own.
+TEST(NodeIdentityTest, IdentifiersStayLiveThroughTheDeallocationExpireAfterItAndOutliveTheNodeSafely) {
+    auto const before = Counters();
+    IModifiable::Identifier id;
+    WeakPtr<Node> weak;
+    bool liveDuringDeallocation = false;
+    {
+        Ptr<Node> node = Node::Create<Identified>();
+        weak = node;
+        // Handing out the first identifier takes no heap block.
+        qeltest::HeapUse const first = qeltest::MeasureHeap([&] { id = static_cast<IModifiable const&>(*node).Id(); });
+        EXPECT_TRUE(first.sizes.empty()) << first.sizes.size() << " blocks for the first identifier";
+        EXPECT_EQ(static_cast<IModifiable const&>(*node).Id(), id);
+        EXPECT_EQ(id.Get(), static_cast<IModifiable*>(node.Get()));
+        EXPECT_NE(boost::get_deleter<Private::NodeDeleter>(node.Shared()), nullptr);
+        // A subscriber hears the Deallocate change while the node's identity still holds.
+        Subscription const heard = node->OnTouched([&](TouchEvent const& p_event) {
+            if (p_event.change == IModifiable::Deallocate) {
+                liveDuringDeallocation = !id.Expired();
+            }
+        });
+        Ptr<Node> const second = node;
+        node = Ptr<Node>();
+        EXPECT_FALSE(id.Expired()) << "a second owner keeps the node";
+    }
+    EXPECT_TRUE(liveDuringDeallocation);
+    EXPECT_TRUE(id.Expired());
+    EXPECT_EQ(id.Get(), nullptr);
+    EXPECT_TRUE(weak.Expired());
+    EXPECT_EQ(Counters(), before);
+    // Copies made after the end still compare equal and expire together.
+    IModifiable::Identifier const copy = id;
+    EXPECT_EQ(copy, id);
+    id = IModifiable::Identifier();
+    weak = WeakPtr<Node>();
+    EXPECT_TRUE(copy.Expired());
+}
+
+TEST(NodeIdentityTest, AnIdentityAskedForDuringConstructionOrDestructionIsTheNodesOwn) {
+    auto const before = Counters();
+    IModifiable::Identifier late;
+    IModifiable::Identifier early;
+    {
+        Ptr<IdentifiedEarlyAndLate> node = Node::Create<IdentifiedEarlyAndLate>();
+        node->late = &late;
+        early = node->early;
+        EXPECT_FALSE(early.Expired());
+        EXPECT_EQ(static_cast<IModifiable const&>(*node).Id(), early);
+        Ptr<Node> const head = Node::Create<Identified>();
+        head->Deps().Insert(*node);
+        head->Touch();
+        EXPECT_EQ(node->Time().Counter(), 1u);
+    }
+    EXPECT_TRUE(early.Expired());
+    EXPECT_TRUE(late.Expired());
+    EXPECT_EQ(late, early);
+    EXPECT_THROW(Node::Create<IdentifiedThenThrows>(), std::runtime_error);
+    EXPECT_TRUE(IdentifiedThenThrows::sink.Expired());
+    IdentifiedThenThrows::sink = IModifiable::Identifier();
+    early = late = IModifiable::Identifier();
+    EXPECT_EQ(Counters(), before);
+}
