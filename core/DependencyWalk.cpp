@@ -55,37 +55,59 @@ private:
     // and gives exactly what dynamic_cast gives.
     class TrackerCasts {
     public:
-        IDependencyTracker* ToTracker(IModifiable* p_object) {
-            void const* const vtable = VtableOf(p_object);
-            for (std::size_t i = 0; i < _used; ++i) {
-                if (_entries[i].vtable == vtable) {
-                    return _entries[i].isTracker ? Apply(p_object, _entries[i].offset) : nullptr;
-                }
+        // The dependents list of `p_object`, or null when it is no tracker.
+        // A node's list is its own member (Node::Deps is final), read here
+        // without the virtual call.
+        Dependencies* ListOf(IModifiable* p_object) {
+            Entry const& entry = Find(p_object);
+            if (entry.kind == Kind::Node) {
+                return &Apply<Node>(p_object, entry.offset)->_deps;
             }
-            IDependencyTracker* const tracker = dynamic_cast<IDependencyTracker*>(p_object);
-            Entry& entry = _entries[_used < kSize ? _used++ : (_next++ % kSize)];
-            entry.vtable = vtable;
-            entry.isTracker = tracker != nullptr;
-            entry.offset =
-                tracker == nullptr ? 0 : reinterpret_cast<char*>(tracker) - reinterpret_cast<char*>(p_object);
-            return tracker;
+            if (entry.kind == Kind::Tracker) {
+                return &Apply<IDependencyTracker>(p_object, entry.offset)->Deps();
+            }
+            return nullptr;
         }
 
     private:
+        enum class Kind : unsigned char { None, Tracker, Node };
         struct Entry {
             void const* vtable;
-            std::ptrdiff_t offset;
-            bool isTracker;
+            std::ptrdiff_t offset;  // from the IModifiable part to the node or the tracker
+            Kind kind;
         };
         static constexpr std::size_t kSize = 4;
+
+        Entry const& Find(IModifiable* p_object) {
+            void const* const vtable = VtableOf(p_object);
+            for (std::size_t i = 0; i < _used; ++i) {
+                if (_entries[i].vtable == vtable) {
+                    return _entries[i];
+                }
+            }
+            Entry& entry = _entries[_used < kSize ? _used++ : (_next++ % kSize)];
+            entry.vtable = vtable;
+            if (Node* const node = dynamic_cast<Node*>(p_object)) {
+                entry.kind = Kind::Node;
+                entry.offset = reinterpret_cast<char*>(node) - reinterpret_cast<char*>(p_object);
+            } else if (IDependencyTracker* const tracker = dynamic_cast<IDependencyTracker*>(p_object)) {
+                entry.kind = Kind::Tracker;
+                entry.offset = reinterpret_cast<char*>(tracker) - reinterpret_cast<char*>(p_object);
+            } else {
+                entry.kind = Kind::None;
+                entry.offset = 0;
+            }
+            return entry;
+        }
 
         static void const* VtableOf(IModifiable const* p_object) {
             void const* vtable = nullptr;
             std::memcpy(&vtable, static_cast<void const*>(p_object), sizeof vtable);
             return vtable;
         }
-        static IDependencyTracker* Apply(IModifiable* p_object, std::ptrdiff_t p_offset) {
-            return reinterpret_cast<IDependencyTracker*>(reinterpret_cast<char*>(p_object) + p_offset);
+        template <class T>
+        static T* Apply(IModifiable* p_object, std::ptrdiff_t p_offset) {
+            return reinterpret_cast<T*>(reinterpret_cast<char*>(p_object) + p_offset);
         }
 
         Entry _entries[kSize];
@@ -361,12 +383,14 @@ void DependencyWalk::Run(IModifiable* p_origin, Dependencies& p_dependents, IMod
                 current.expiredSeen = true;
                 continue;
             }
-            IDependencyTracker* tracker = casts.ToTracker(dependent);
-            if (tracker == nullptr) {
+            Dependencies* const list = casts.ListOf(dependent);
+            if (list == nullptr) {
                 Utility::GetLogger().chkptr(nullptr, kNoTrackerText);
                 continue;  // an object without a list has no dependents to follow
             }
-            Push(stack, base, nested, tracker->Deps(), relationship);
+            if (!list->Empty()) {  // most dependents have none: no call for them
+                Push(stack, base, nested, *list, relationship);
+            }
         }
     } catch (...) {
         Unwind(stack, base);

@@ -127,8 +127,11 @@ public:
 
     TimeStamp const Time() const override;
     std::string const Name() const override;
-    Dependencies& Deps() override;
-    Dependencies const& Deps() const override;
+    /// The node's dependents list. Final: the walk reads a node's list
+    /// directly (an object with a list of another kind implements
+    /// `IDependencyTracker` itself).
+    Dependencies& Deps() final;
+    Dependencies const& Deps() const final;
 
     /// A fresh node of the same class as `p_node`'s, made by the factory
     /// registered for its type id; nothing is copied from it.
