@@ -55,7 +55,7 @@ class NodeCounts;
 /// Where the count blocks of nodes come from (see `NodeCounts`): a small
 /// per-thread cache of freed blocks in front of `operator new`, so that
 /// creating and deleting nodes in a loop does not go to the heap for them
-/// every time. At most 16 blocks per thread are kept.
+/// every time. At most 1,024 blocks per thread are kept (48 KiB).
 struct QELCORE_API OwnerBlocks {
     static void* Allocate(std::size_t p_size);
     static void Release(void* p_block, std::size_t p_size) noexcept;

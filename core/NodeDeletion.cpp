@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace Qel {
@@ -110,24 +111,34 @@ void Node::Deleter(Node* p_node) {
 }
 
 namespace {
-// Freed owner blocks kept for reuse on this thread. Initial-exec TLS: the
+// Freed count blocks kept for reuse on this thread, linked through their
+// own first word, so that the cache costs no memory beyond the blocks and
+// can hold a whole batch: a model rebuilt a thousand nodes at a time makes
+// its blocks from the ones its last batch gave back. Initial-exec TLS: the
 // library is linked at start-up, and the general model would cost a call per
 // access.
 struct OwnerBlockCache {
-    static constexpr std::size_t kCapacity = 16;
-    std::size_t size;  // the one block size kept (all owner blocks are alike)
+    static constexpr std::size_t kCapacity = 1024;
+    std::size_t size;  // the one block size kept (all count blocks are alike)
     std::size_t count;
     bool cleanerRegistered;
     bool ended;  // the thread's cleaner ran: blocks go straight back to the heap
-    void* blocks[kCapacity];
+    void* head;
 };
-__attribute__((tls_model("initial-exec"))) thread_local OwnerBlockCache t_ownerBlocks = {0, 0, false, false, {}};
+__attribute__((tls_model("initial-exec"))) thread_local OwnerBlockCache t_ownerBlocks = {0, 0, false, false, nullptr};
+
+void* PopBlock(OwnerBlockCache& p_cache) noexcept {
+    void* const block = p_cache.head;
+    std::memcpy(&p_cache.head, block, sizeof p_cache.head);
+    --p_cache.count;
+    return block;
+}
 
 struct OwnerBlockCleaner {
     ~OwnerBlockCleaner() {
         OwnerBlockCache& cache = t_ownerBlocks;
         while (cache.count != 0) {
-            ::operator delete(cache.blocks[--cache.count]);
+            ::operator delete(PopBlock(cache));
         }
         cache.ended = true;
     }
@@ -137,7 +148,7 @@ struct OwnerBlockCleaner {
 void* Private::OwnerBlocks::Allocate(std::size_t p_size) {
     OwnerBlockCache& cache = t_ownerBlocks;
     if (cache.count != 0 && cache.size == p_size) {
-        return cache.blocks[--cache.count];
+        return PopBlock(cache);
     }
     return ::operator new(p_size);
 }
@@ -165,8 +176,10 @@ void Private::OwnerBlocks::Release(void* p_block, std::size_t p_size) noexcept {
     if (cache.count == 0) {
         cache.size = p_size;
     }
-    if (cache.size == p_size && cache.count < OwnerBlockCache::kCapacity) {
-        cache.blocks[cache.count++] = p_block;
+    if (cache.size == p_size && cache.count < OwnerBlockCache::kCapacity && p_size >= sizeof(void*)) {
+        std::memcpy(p_block, &cache.head, sizeof cache.head);
+        cache.head = p_block;
+        ++cache.count;
         return;
     }
     ::operator delete(p_block);

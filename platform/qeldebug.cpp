@@ -1,6 +1,7 @@
 #include "qeldebug.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -9,6 +10,7 @@
 #include <new>
 #include <set>
 #include <streambuf>
+#include <utility>
 
 namespace qeldebug {
 
@@ -285,8 +287,107 @@ namespace {
 // The header in front of each block holds the size asked for. Eight bytes
 // keep blocks 8-aligned while costing as little as possible per node.
 constexpr std::size_t kHeader = 8;
-std::atomic<std::size_t> g_bytes{0};
-std::atomic<std::size_t> g_blocks{0};
+
+// The counts are kept per thread, so that a block costs no locked
+// instruction: each thread adds to counters of its own (relaxed loads and
+// stores, plain moves), and a reader sums them under the registry's lock.
+// A block freed on another thread than the one that made it makes one
+// count go below zero; the sum is what counts. When a thread ends, its
+// counts move to the totals of ended threads; blocks after that (a node
+// released at thread exit) count there directly.
+struct TrackerCounts {
+    std::atomic<std::int64_t> bytes{0};
+    std::atomic<std::int64_t> blocks{0};
+    TrackerCounts* next = nullptr;
+    TrackerCounts* previous = nullptr;
+
+    void Add(std::int64_t p_bytes, std::int64_t p_blocks) noexcept {
+        bytes.store(bytes.load(std::memory_order_relaxed) + p_bytes, std::memory_order_relaxed);
+        blocks.store(blocks.load(std::memory_order_relaxed) + p_blocks, std::memory_order_relaxed);
+    }
+};
+
+struct TrackerRegistry {
+    std::mutex mutex;
+    TrackerCounts* live = nullptr;
+    std::atomic<std::int64_t> endedBytes{0};
+    std::atomic<std::int64_t> endedBlocks{0};
+};
+
+// Never destroyed: threads and static destructors may free blocks after
+// the statics of this file would be gone.
+TrackerRegistry& Registry() {
+    static TrackerRegistry* const registry = new TrackerRegistry();
+    return *registry;
+}
+
+struct TrackerThread {
+    TrackerCounts* counts;
+    bool ended;
+};
+__attribute__((tls_model("initial-exec"))) thread_local TrackerThread t_tracker = {nullptr, false};
+
+struct TrackerCleaner {
+    ~TrackerCleaner() {
+        TrackerCounts* const counts = t_tracker.counts;
+        t_tracker.counts = nullptr;
+        t_tracker.ended = true;
+        if (counts == nullptr) {
+            return;
+        }
+        TrackerRegistry& registry = Registry();
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.endedBytes.fetch_add(counts->bytes.load(std::memory_order_relaxed));
+        registry.endedBlocks.fetch_add(counts->blocks.load(std::memory_order_relaxed));
+        (counts->previous != nullptr ? counts->previous->next : registry.live) = counts->next;
+        if (counts->next != nullptr) {
+            counts->next->previous = counts->previous;
+        }
+        delete counts;
+    }
+};
+
+void Count(std::int64_t p_bytes, std::int64_t p_blocks) noexcept {
+    TrackerThread& thread = t_tracker;
+    if (thread.counts != nullptr) {
+        thread.counts->Add(p_bytes, p_blocks);
+        return;
+    }
+    if (!thread.ended) {
+        try {
+            static thread_local TrackerCleaner cleaner;
+            (void)cleaner;
+            auto* const counts = new TrackerCounts();
+            TrackerRegistry& registry = Registry();
+            std::lock_guard<std::mutex> lock(registry.mutex);
+            counts->next = registry.live;
+            if (registry.live != nullptr) {
+                registry.live->previous = counts;
+            }
+            registry.live = counts;
+            thread.counts = counts;
+            counts->Add(p_bytes, p_blocks);
+            return;
+        } catch (...) {
+            // No counts of its own: the thread counts with the ended ones.
+        }
+    }
+    Registry().endedBytes.fetch_add(p_bytes);
+    Registry().endedBlocks.fetch_add(p_blocks);
+}
+
+// Bytes and blocks in use over all threads.
+std::pair<std::int64_t, std::int64_t> Totals() {
+    TrackerRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    std::int64_t bytes = registry.endedBytes.load();
+    std::int64_t blocks = registry.endedBlocks.load();
+    for (TrackerCounts const* counts = registry.live; counts != nullptr; counts = counts->next) {
+        bytes += counts->bytes.load(std::memory_order_relaxed);
+        blocks += counts->blocks.load(std::memory_order_relaxed);
+    }
+    return {bytes, blocks};
+}
 }  // namespace
 
 void* allocationtracker::allocate(std::size_t p_bytes) {
@@ -299,8 +400,7 @@ void* allocationtracker::allocate(std::size_t p_bytes) {
     }
     std::uint64_t const size = p_bytes;
     std::memcpy(raw, &size, sizeof size);
-    g_bytes.fetch_add(p_bytes);
-    g_blocks.fetch_add(1);
+    Count(static_cast<std::int64_t>(p_bytes), 1);
     return static_cast<char*>(raw) + kHeader;
 }
 
@@ -312,13 +412,12 @@ std::size_t allocationtracker::deallocate(void* p_block) {
     std::uint64_t size = 0;
     std::memcpy(&size, raw, sizeof size);
     std::free(raw);
-    g_bytes.fetch_sub(static_cast<std::size_t>(size));
-    g_blocks.fetch_sub(1);
+    Count(-static_cast<std::int64_t>(size), -1);
     return static_cast<std::size_t>(size);
 }
 
-std::size_t allocationtracker::bytes_in_use() { return g_bytes.load(); }
-std::size_t allocationtracker::blocks_in_use() { return g_blocks.load(); }
+std::size_t allocationtracker::bytes_in_use() { return static_cast<std::size_t>(Totals().first); }
+std::size_t allocationtracker::blocks_in_use() { return static_cast<std::size_t>(Totals().second); }
 
 // ---------------------------------------------------------------------------
 // capture

@@ -116,6 +116,8 @@ public:
     /// Frees a block from `allocate` and returns the size that was asked for;
     /// a null pointer returns 0.
     static std::size_t deallocate(void* p_block);
+    /// Bytes and blocks in use, summed over all threads. Each thread counts
+    /// its own blocks without a locked instruction; these two take a lock.
     static std::size_t bytes_in_use();
     static std::size_t blocks_in_use();
 };
