@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <thread>
 
 using qeldebug::capture;
 using qeldebug::failpolicy;
@@ -38,4 +39,25 @@ TEST(QelDebugCheckTest, FailedChecksFollowThePolicyOtherReportsReturn) {
         EXPECT_EQ(qeltest::Texts(cap, reportkind::chkrng), Lines{"too high"}) << "the message alone, no numbers";
         EXPECT_EQ(qeltest::Texts(cap, reportkind::handleexcept), Lines{"Node::Deleter"});
     }
+}
+
+// Each thread counts its own blocks; the totals must hold whichever thread
+// frees a block and whether the thread that made it has ended.
+TEST(QelDebugAllocationTrackerTest, TotalsHoldAcrossThreadsThatMakeFreeAndEnd) {
+    using qeldebug::allocationtracker;
+    std::size_t const bytes = allocationtracker::bytes_in_use();
+    std::size_t const blocks = allocationtracker::blocks_in_use();
+    void* madeThere = nullptr;
+    std::thread([&] { madeThere = allocationtracker::allocate(40); }).join();
+    EXPECT_EQ(allocationtracker::bytes_in_use(), bytes + 40) << "the ended thread's block still counts";
+    EXPECT_EQ(allocationtracker::blocks_in_use(), blocks + 1);
+    void* const madeHere = allocationtracker::allocate(24);
+    std::size_t freedThere = 0;
+    std::thread worker([&] { freedThere = allocationtracker::deallocate(madeHere); });
+    worker.join();
+    EXPECT_EQ(freedThere, 24u);
+    EXPECT_EQ(allocationtracker::deallocate(madeThere), 40u);
+    EXPECT_EQ(allocationtracker::deallocate(nullptr), 0u);
+    EXPECT_EQ(allocationtracker::bytes_in_use(), bytes);
+    EXPECT_EQ(allocationtracker::blocks_in_use(), blocks);
 }
