@@ -226,7 +226,10 @@ NodeCounts* NodeCounts::Allocate() { return static_cast<NodeCounts*>(OwnerBlocks
 
 void NodeCounts::Free() noexcept { OwnerBlocks::Release(this, kCountBlockSize); }
 
-void NodeCounts::Owner::dispose() noexcept { Node::Deleter(reinterpret_cast<Node*>(_node & ~std::uintptr_t(1))); }
+void NodeCounts::Owner::dispose() noexcept {
+    // The low bit of the node's address says whether the anchor shares this block.
+    Node::Deleter(reinterpret_cast<Node*>(_node & ~std::uintptr_t(1)));  // NOLINT(performance-no-int-to-ptr)
+}
 
 void NodeCounts::Owner::destroy() noexcept {
     // The owner count lives at the start of the block.
