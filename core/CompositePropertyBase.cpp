@@ -15,9 +15,7 @@ CompositePropertyBase::CompositePropertyBase(CompositePropertyBase& p_enclosing,
     : _parent(p_enclosing._parent), _baseName(p_enclosing._baseName + p_name + "."), _time(), _subjects(), _times() {}
 
 CompositePropertyBase::~CompositePropertyBase() {
-    Private::ReportEndedEarly(*_parent,
-                              "\"composite property ended before its node\" - __cdecl "
-                              "Qel::Chart::Core::CompositePropertyBase::~CompositePropertyBase(void)");
+    Private::ReportEndedEarly(*_parent, Private::ReportText(Private::Report::CompositeEndedEarly));
 }
 
 std::string const CompositePropertyBase::Name() const { return _baseName; }
@@ -29,7 +27,7 @@ void CompositePropertyBase::Watch(IModifiable const& p_part) {
     if (!handle) {
         // The handle refused an expired part; when its report returns, the
         // part is still refused, since its stamp cannot be read.
-        throw qeldebug::check_failed(Private::kExpiredPointerText);
+        throw qeldebug::check_failed(Private::ReportText(Private::Report::ExpiredPointer));
     }
     _subjects.push_back(handle);
     try {
@@ -39,9 +37,7 @@ void CompositePropertyBase::Watch(IModifiable const& p_part) {
         throw;
     }
     if (_subjects.size() != _times.size()) {
-        Private::ReportEnsure(
-            "\"_subjects.size() == _times.size()\" - void __cdecl "
-            "Qel::Chart::Core::CompositePropertyBase::Watch(const class Qel::Chart::Core::IModifiable &)");
+        Private::ReportEnsure(Private::Report::WatchListsOutOfStep);
     }
 }
 

@@ -4,6 +4,7 @@
 #define QEL_CORE_DEBUGSTREAM_H
 
 #include "QelCoreExport.h"
+#include "ReportTexts.h"
 
 #include "ChartUtility.h"
 #include "qeldebug.h"
@@ -35,6 +36,12 @@ QELCORE_API void ReportEnsure(char const* p_text);
 /// policy it throws `qeldebug::check_failed` itself, so that the caller
 /// never goes on to read outside a table.
 [[noreturn]] QELCORE_API void FailEnsure(char const* p_text);
+
+/// `ReportEnsure` with the text of `p_report`.
+inline void ReportEnsure(Report p_report) { ReportEnsure(ReportText(p_report)); }
+
+/// `FailEnsure` with the text of `p_report`.
+[[noreturn]] inline void FailEnsure(Report p_report) { FailEnsure(ReportText(p_report)); }
 
 }  // namespace Private
 }  // namespace Core

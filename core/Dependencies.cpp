@@ -14,9 +14,9 @@ Dependencies::~Dependencies() { Clear(); }
 
 bool Dependencies::IsBeingWalked() const { return (_list.UserBits() & kWalkedBit) != 0; }
 
-void Dependencies::RefuseWhileWalked(char const* p_text) const {
+void Dependencies::RefuseWhileWalked(Private::Report p_report) const {
     if (IsBeingWalked()) {
-        Private::FailEnsure(p_text);
+        Private::FailEnsure(p_report);
     }
 }
 
@@ -31,24 +31,18 @@ void Dependencies::Clear() noexcept {
 }
 
 void Dependencies::Insert(IModifiable const& p_object) {
-    RefuseWhileWalked(
-        "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
-        "Qel::Chart::Core::Dependencies::Insert(const class Qel::Chart::Core::IModifiable &)");
+    RefuseWhileWalked(Private::Report::InsertWhileWalked);
     IModifiable::Identifier const id = p_object.Id();
     _list.Append(id);
 }
 
 void Dependencies::Reserve(std::size_t p_count) {
-    RefuseWhileWalked(
-        "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
-        "Qel::Chart::Core::Dependencies::Reserve(const unsigned __int64)");
+    RefuseWhileWalked(Private::Report::ReserveWhileWalked);
     _list.Reserve(p_count);
 }
 
 void Dependencies::Remove(IModifiable const& p_object) {
-    RefuseWhileWalked(
-        "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
-        "Qel::Chart::Core::Dependencies::Remove(const class Qel::Chart::Core::IModifiable &)");
+    RefuseWhileWalked(Private::Report::RemoveWhileWalked);
     std::size_t found = _list.Size();
     {
         IModifiable::Identifier const id = p_object.Id();
@@ -60,9 +54,7 @@ void Dependencies::Remove(IModifiable const& p_object) {
         }
     }
     if (found == _list.Size()) {
-        Private::FailEnsure(
-            "\"found != _list.End()\" - void __cdecl Qel::Chart::Core::Dependencies::Remove(const class "
-            "Qel::Chart::Core::IModifiable &)");
+        Private::FailEnsure(Private::Report::RemoveMissingEntry);
     }
     if (_list.Size() == 1) {
         _list.Clear();
@@ -72,9 +64,7 @@ void Dependencies::Remove(IModifiable const& p_object) {
 }
 
 bool Dependencies::RemoveLive(IModifiable const& p_object) {
-    RefuseWhileWalked(
-        "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
-        "Qel::Chart::Core::Dependencies::Remove(const class Qel::Chart::Core::IModifiable &)");
+    RefuseWhileWalked(Private::Report::RemoveWhileWalked);
     IModifiable::Identifier const id = p_object.Id();
     for (std::size_t i = 0; i < _list.Size(); ++i) {
         if (_list[i] == id && !_list[i].Expired()) {
@@ -86,9 +76,7 @@ bool Dependencies::RemoveLive(IModifiable const& p_object) {
 }
 
 void Dependencies::Squeze() {
-    RefuseWhileWalked(
-        "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
-        "Qel::Chart::Core::Dependencies::Squeze(void)");
+    RefuseWhileWalked(Private::Report::SquezeWhileWalked);
     std::size_t const count = _list.Size();
     std::size_t firstExpired = 0;
     while (firstExpired < count && !_list[firstExpired].Expired()) {

@@ -85,7 +85,7 @@ public:
 private:
     friend class Private::DependencyWalk;
     friend class Node;
-    void RefuseWhileWalked(char const* p_text) const;
+    void RefuseWhileWalked(Private::Report p_report) const;
     // Removes the first entry that names the live `p_object` (an expired
     // entry at a reused address is passed over); false when there is none.
     // Refused while walked, with the text of `Remove`.
@@ -133,10 +133,10 @@ public:
     DepthFirstSearch(PerNodeOp const p_perNodeOp, CycleOp const p_cycleDetectOp)
         : _perNodeOp(p_perNodeOp), _cycleDetectOp(p_cycleDetectOp) {
         if (!_perNodeOp) {
-            Private::FailEnsure(("\"_perNodeOp\" - " + ConstructorSignature()).c_str());
+            Private::FailEnsure(Private::Report::SearchWithoutPerNodeOp);
         }
         if (!_cycleDetectOp) {
-            Private::FailEnsure(("\"_cycleDetectOp\" - " + ConstructorSignature()).c_str());
+            Private::FailEnsure(Private::Report::SearchWithoutCycleOp);
         }
     }
 
@@ -145,24 +145,11 @@ public:
         std::set<N> colors;
         Search(p_start, colors);
         if (!colors.empty()) {
-            Private::ReportEnsure(
-                "\"colors.empty()\" - void __cdecl Qel::Chart::Core::DepthFirstSearch<class "
-                "Qel::Chart::Core::IModifiable::Identifier,class Qel::Chart::Core::IModifiable::Identifier "
-                "*>::operator ()(class Qel::Chart::Core::IModifiable::Identifier &) const");
+            Private::ReportEnsure(Private::Report::SearchLeftNodesMarked);
         }
     }
 
 private:
-    // How the reports name the constructor (of the one instantiation in use).
-    static std::string ConstructorSignature() {
-        return "__cdecl Qel::Chart::Core::DepthFirstSearch<class Qel::Chart::Core::IModifiable::Identifier,class "
-               "Qel::Chart::Core::IModifiable::Identifier *>::DepthFirstSearch(const class boost::function<bool "
-               "__cdecl(class Qel::Chart::Core::IModifiable::Identifier &,class boost::function<void __cdecl(class "
-               "Qel::Chart::Core::IModifiable::Identifier * const &,class Qel::Chart::Core::IModifiable::Identifier * "
-               "const &)> const &)>,const class boost::function<void __cdecl(class "
-               "Qel::Chart::Core::IModifiable::Identifier &)>)";
-    }
-
     struct Range {
         It first;
         It last;

@@ -3,6 +3,7 @@
 #include "Growable.h"
 #include "Node.h"
 #include "Propagation.h"
+#include "ReportTexts.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,17 +14,6 @@ namespace Chart {
 namespace Core {
 
 namespace Private {
-
-namespace {
-// A dependent that is not a tracker, or an identifier that names no object.
-char const* const kNoTrackerText =
-    "\"void*(tracker)\" - void __cdecl `anonymous-namespace'::CallTouch(class "
-    "Qel::Chart::Core::Dependencies &,const enum Qel::Chart::Core::IModifiable::ModifiableType,const "
-    "enum Qel::Chart::Core::IModifiable::Change,const enum Qel::Chart::Core::IModifiable::Relationship "
-    "&,const class Qel::Chart::Core::WeakPtr<class Qel::Chart::Core::Node> &,const class "
-    "std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> > &,const class "
-    "boost::any &,unsigned int &)";
-}  // namespace
 
 // The depth-first walk over dependents lists. Instead of recursing once per
 // level it keeps the current path as frames on a per-thread stack, which is
@@ -367,7 +357,7 @@ void DependencyWalk::Run(IModifiable* p_origin, Dependencies& p_dependents, IMod
             IModifiable* dependent = entry.Address();
             if (dependent == nullptr) {
                 // A live identity without an object: nothing to touch or follow.
-                Utility::GetLogger().chkptr(nullptr, kNoTrackerText);
+                Utility::GetLogger().chkptr(nullptr, ReportText(Report::DependentWithoutTracker));
                 continue;
             }
             if (walk != 0 && !t_walk.visited.Insert(dependent, walk)) {
@@ -385,7 +375,7 @@ void DependencyWalk::Run(IModifiable* p_origin, Dependencies& p_dependents, IMod
             }
             Dependencies* const list = casts.ListOf(dependent);
             if (list == nullptr) {
-                Utility::GetLogger().chkptr(nullptr, kNoTrackerText);
+                Utility::GetLogger().chkptr(nullptr, ReportText(Report::DependentWithoutTracker));
                 continue;  // an object without a list has no dependents to follow
             }
             if (!list->Empty()) {  // most dependents have none: no call for them
@@ -441,12 +431,7 @@ void Node::TouchSubscribed(IModifiable::ModifiableType type, IModifiable::Change
 void Node::StartWalk(IModifiable::ModifiableType type, IModifiable::Change change, WeakPtr<Node> const& p_originator,
                      std::string const& name, boost::any const& value) {
     if (!p_originator.Expired()) {
-        Private::ReportEnsure(
-            "\"p_originator.Expired()\" - void __cdecl Qel::Chart::Core::Node::TouchThis(const enum "
-            "Qel::Chart::Core::IModifiable::ModifiableType,const enum Qel::Chart::Core::IModifiable::Change,const "
-            "enum Qel::Chart::Core::IModifiable::Relationship,const class Qel::Chart::Core::WeakPtr<class "
-            "Qel::Chart::Core::Node> &,const class std::basic_string<char,struct std::char_traits<char>,class "
-            "std::allocator<char> > &,const class boost::any &)");
+        Private::ReportEnsure(Private::Report::WalkWithLiveOriginator);
     }
     IDependencyTracker& tracker = *this;
     Dependencies& dependents = tracker.Deps();

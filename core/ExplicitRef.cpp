@@ -1,6 +1,7 @@
 #include "ExplicitRef.h"
 
 #include "PropertyCreator.h"
+#include "ReportTexts.h"
 
 #include <algorithm>
 
@@ -20,9 +21,7 @@ ExplicitRefBase::ExplicitRefBase(Node& p_owner, std::string p_name)
 }
 
 ExplicitRefBase::~ExplicitRefBase() {
-    IExplicitRef::UnregisterFrom(*_owner, *this,
-                                 "\"explicit reference ended before its node\" - __cdecl "
-                                 "Qel::Chart::Core::ExplicitRefBase::~ExplicitRefBase(void)");
+    IExplicitRef::UnregisterFrom(*_owner, *this, Private::ReportText(Private::Report::ExplicitRefEndedEarly));
 }
 
 std::string const ExplicitRefBase::Name() const { return _name; }

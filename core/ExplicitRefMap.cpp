@@ -37,10 +37,7 @@ ExplicitRefMap::~ExplicitRefMap() = default;
 std::uint64_t ExplicitRefMap::Size() const { return _refs.Size(); }
 
 void ExplicitRefMap::Register(IExplicitRef& p_ref) {
-    Private::AppendUniqueName(_refs, p_ref,
-                              "\"(Find(p_ref.Name()) == -1) && \"Explicit Ref of the given name is already "
-                              "registered!\"\" - void __cdecl Qel::Chart::Core::ExplicitRefMap::Register(class "
-                              "Qel::Chart::Core::IExplicitRef &)");
+    Private::AppendUniqueName(_refs, p_ref, Private::ReportText(Private::Report::ExplicitRefNameTaken));
 }
 
 bool ExplicitRefMap::Unregister(IExplicitRef const& p_ref) { return Private::EraseEntry(_refs, &p_ref); }
@@ -50,19 +47,14 @@ int ExplicitRefMap::Find(std::string const& p_name) const { return Private::Find
 IExplicitRef& ExplicitRefMap::Get(std::string const& p_name) const {
     int const idx = Find(p_name);
     if (idx == -1) {
-        Private::FailEnsure(
-            "\"(idx != -1) && \"Failed to find Explicit Ref with given name!\"\" - class "
-            "Qel::Chart::Core::IExplicitRef &__cdecl Qel::Chart::Core::ExplicitRefMap::Get(const class "
-            "std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> > &) const");
+        Private::FailEnsure(Private::Report::ExplicitRefNameNotFound);
     }
     return *_refs[static_cast<std::size_t>(idx)];
 }
 
 IExplicitRef& ExplicitRefMap::Get(std::uint64_t p_index) const {
     if (p_index >= _refs.Size()) {
-        Private::FailEnsure(
-            "\"p_index >= 0 && p_index < _refs.Size()\" - class Qel::Chart::Core::IExplicitRef &__cdecl "
-            "Qel::Chart::Core::ExplicitRefMap::Get(const unsigned __int64) const");
+        Private::FailEnsure(Private::Report::ExplicitRefIndexOutOfRange);
     }
     return *_refs[static_cast<std::size_t>(p_index)];
 }

@@ -9,11 +9,6 @@ namespace Qel {
 namespace Chart {
 namespace Core {
 
-namespace Private {
-/// The report of a handle built from an expired identifier.
-QELCORE_API extern char const* const kExpiredPointerText;
-}  // namespace Private
-
 /// Gives access to a modifiable object while its node lives, without owning
 /// it: copies add weak references only. Test it with `operator bool` before
 /// `->` when it may have expired.

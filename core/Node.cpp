@@ -239,9 +239,7 @@ void Node::Dump(std::ostream& p_stream, Verbosity p_verbosity, std::size_t p_ind
             }
             IModifiable* const ptr = entry->Get();
             if (ptr == nullptr) {
-                Private::ReportEnsure(
-                    "\"ptr\" - void __cdecl Qel::Chart::Core::Node::Dump(class std::basic_ostream<char,struct "
-                    "std::char_traits<char> > &,const enum Qel::Chart::Core::Verbosity,const unsigned __int64) const");
+                Private::ReportEnsure(Private::Report::DumpedEntryWithoutObject);
             }
             Node const* const node = dynamic_cast<Node const*>(ptr);
             if (node != nullptr) {

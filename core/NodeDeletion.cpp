@@ -3,6 +3,7 @@
 #include "Growable.h"
 #include "Node.h"
 #include "NodeInternals.h"
+#include "ReportTexts.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -34,13 +35,8 @@ void NodeInternals::DeleteOne(Node* p_node) noexcept {
         --Node::_debugNodeCount;
     } catch (...) {
         try {
-            Utility::GetLogger().derr("")
-                << "WARNING: \"false && \"Exception caught while deallocating a node!\"\" - "
-                << "void __cdecl Qel::Chart::Core::Node::Deleter(class Qel::Chart::Core::Node *) throw() @line239"
-                << std::endl;
-            qeldebug::handleexcept(
-                "void __cdecl Qel::Chart::Core::Node::Deleter(class Qel::Chart::Core::Node *) throw() @line240",
-                Utility::GetLogger(), false);
+            Utility::GetLogger().derr("") << ReportText(Report::DeleterThrewWarning) << std::endl;
+            qeldebug::handleexcept(ReportText(Report::DeleterThrew), Utility::GetLogger(), false);
         } catch (...) {
             // Reporting failed too; nothing may leave the deleter.
         }

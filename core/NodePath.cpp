@@ -71,16 +71,14 @@ bool NodePath::IsDefined() const { return !_path.Empty(); }
 
 int NodePath::NodeId() const {
     if (_path.Empty()) {
-        Private::FailEnsure("\"!_path.Empty()\" - int __cdecl Qel::Chart::Core::NodePath::NodeId(void) const");
+        Private::FailEnsure(Private::Report::NodeIdOfEmptyPath);
     }
     return _path[_path.Size() - 1];
 }
 
 NodePath NodePath::Parent() const {
     if (_path.Empty()) {
-        Private::FailEnsure(
-            "\"!_path.Empty()\" - class Qel::Chart::Core::NodePath __cdecl Qel::Chart::Core::NodePath::Parent(void) "
-            "const");
+        Private::FailEnsure(Private::Report::ParentOfEmptyPath);
     }
     NodePath parent;
     std::size_t const count = _path.Size() - 1;

@@ -46,11 +46,7 @@ unsigned short Node::RegisterNodeType(std::type_info const& p_type, boost::funct
     auto const inserted = Private::TypeTable().insert(std::make_pair(Utility::TypeInfo(p_type), runningId));
     if (inserted.second) {
         if (!NodeFactory::Register().insert(NodeFactory::FactoryPair(runningId, p_factory)).second) {
-            Private::ReportEnsure(
-                "\"NodeFactory::Register().insert(NodeFactory::FactoryPair(runningId, p_factory)).second && "
-                "\"InternalError: Core::Node found a duplicate factory entry.\"\" - unsigned short __cdecl "
-                "Qel::Chart::Core::Node::RegisterNodeType(const class type_info &,const class "
-                "boost::function<class Qel::Chart::Core::Ptr<class Qel::Chart::Core::Node> __cdecl(void)> &)");
+            Private::ReportEnsure(Private::Report::DuplicateNodeFactory);
         }
         Utility::GetLogger().dout("NodeTypeInfo")
             << "id(" << runningId << ") name(" << p_type.name() << ")" << std::endl;
@@ -69,10 +65,7 @@ Ptr<Node> Node::CreateTypeOf(Ptr<Node> const& p_node) {
     std::lock_guard<qelthreads::mutex_base<1>> lock(Private::RegistryMutex());
     auto const it = NodeFactory::Register().find(p_node->_typeId);
     if (it == NodeFactory::Register().end()) {
-        Private::FailEnsure(
-            "\"it != NodeFactory::Register().end()\" - class Qel::Chart::Core::Ptr<class Qel::Chart::Core::Node> "
-            "__cdecl Qel::Chart::Core::Node::CreateTypeOf(const class Qel::Chart::Core::Ptr<class "
-            "Qel::Chart::Core::Node> &)");
+        Private::FailEnsure(Private::Report::UnregisteredNodeType);
     }
     return it->second();
 }

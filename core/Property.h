@@ -6,6 +6,7 @@
 #include "Node.h"
 #include "PropertyCreator.h"
 #include "PropertyMap.h"
+#include "ReportTexts.h"
 #include "Subscription.h"
 
 #include <boost/any.hpp>
@@ -72,11 +73,7 @@ public:
     Property& operator=(Property const&) = delete;
     /// A property that ends before its node leaves the node's table (and
     /// reports that through `ensure`).
-    ~Property() {
-        IProperty::UnregisterFrom(*_owner, *this,
-                                  "\"property ended before its node\" - __cdecl "
-                                  "Qel::Chart::Core::Property<T>::~Property(void)");
-    }
+    ~Property() { IProperty::UnregisterFrom(*_owner, *this, Private::ReportText(Private::Report::PropertyEndedEarly)); }
 
     /// The value; throws `std::logic_error` while it is undefined.
     T const& Get() const {

@@ -24,9 +24,7 @@ PropertyMap::~PropertyMap() = default;
 std::uint64_t PropertyMap::Size() const { return _properties.Size(); }
 
 void PropertyMap::Create(IProperty& p_property) {
-    Private::AppendUniqueName(_properties, p_property,
-                              "\"Find(p_property.Name()) == -1\" - void __cdecl "
-                              "Qel::Chart::Core::PropertyMap::Create(class Qel::Chart::Core::IProperty &)");
+    Private::AppendUniqueName(_properties, p_property, Private::ReportText(Private::Report::PropertyNameTaken));
 }
 
 bool PropertyMap::Remove(IProperty const& p_property) { return Private::EraseEntry(_properties, &p_property); }
@@ -36,9 +34,7 @@ int PropertyMap::Find(std::string const& p_name) const { return Private::FindByN
 IProperty& PropertyMap::Get(std::string const& p_name) const {
     int const index = Find(p_name);
     if (index == -1) {
-        char const* const where =
-            "class Qel::Chart::Core::IProperty &__cdecl Qel::Chart::Core::PropertyMap::Get(const class "
-            "std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> > &) const @line41";
+        char const* const where = Private::ReportText(Private::Report::PropertyNameNotFound);
         Utility::GetLogger().sentry(where);
         // No property can stand in for the missing one.
         throw qeldebug::check_failed(where);
@@ -49,9 +45,7 @@ IProperty& PropertyMap::Get(std::string const& p_name) const {
 IProperty& PropertyMap::Get(std::uint64_t p_index) const {
     std::uint64_t const size = _properties.Size();
     if (p_index >= size) {
-        char const* const text =
-            "\"0 <= (int)p_index < (int)_properties.Size()\" - class Qel::Chart::Core::IProperty &__cdecl "
-            "Qel::Chart::Core::PropertyMap::Get(const unsigned __int64) const";
+        char const* const text = Private::ReportText(Private::Report::PropertyIndexOutOfRange);
         // Indices past INT_MAX are shown as INT_MAX so that the report never
         // shows a wrapped index that looks valid.
         int const shown = p_index > static_cast<std::uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(p_index);

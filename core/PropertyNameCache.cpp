@@ -61,11 +61,7 @@ unsigned short PropertyNameCache::GenerateId(Utility::LightString_Base<char> con
     }
     unsigned short const newId = static_cast<unsigned short>(IdToString().size());
     if (!(IdToString().size() < std::numeric_limits<unsigned short>::max())) {
-        FailEnsure(
-            "\"(newId < std::numeric_limits<unsigned short>::max()) && \"The number of properties is larger then a "
-            "single unsigned short can represent.\"\" - unsigned short __cdecl "
-            "Qel::Chart::Core::Private::PropertyMetaData::PropertyNameCache::GenerateId(const class "
-            "Qel::Chart::Utility::LightString_Base<char> &)");
+        FailEnsure(Report::TooManyPropertyNames);
     }
     IdToString().push_back(p_name);
     try {
@@ -81,9 +77,7 @@ Utility::LightString_Base<char> const& PropertyNameCache::FindName(unsigned shor
     MakeStatics();
     std::lock_guard<qelthreads::mutex_base<1>> lock(CacheMutex());
     if (!(p_id < IdToString().size())) {
-        FailEnsure(
-            "\"p_id < _idToString.size()\" - const class Qel::Chart::Utility::LightString_Base<char> &__cdecl "
-            "Qel::Chart::Core::Private::PropertyMetaData::PropertyNameCache::FindName(const unsigned short)");
+        FailEnsure(Report::UnknownPropertyNameId);
     }
     return IdToString()[p_id];
 }

@@ -21,6 +21,7 @@
 #include "PropertyMap.h"
 #include "PropertyNameCache.h"
 #include "Ptr.h"
+#include "ReportTexts.h"
 #include "Stringifiers.h"
 #include "Subscription.h"
 #include "TimeStamp.h"
