@@ -1,18 +1,22 @@
 #include "ModificationWatcher.h"
 
+#include "Node.h"
+
 namespace Qel {
 namespace Chart {
 namespace Core {
 
-ModificationWatcher::ModificationWatcher() : _lastTime(), _subject() {}
+ModificationWatcher::ModificationWatcher() : _lastTime(), _stamp(nullptr), _subject() {}
 
 ModificationWatcher::ModificationWatcher(Ptr<IModifiable> const& p_subject)
-    : _lastTime(), _subject(ModifiablePtr(Private::NonEmpty(p_subject)->Id())) {
+    : _lastTime(), _stamp(nullptr), _subject(ModifiablePtr(Private::NonEmpty(p_subject)->Id())) {
+    Follow(*p_subject);
     Reset();
 }
 
 ModificationWatcher::ModificationWatcher(IModifiable const& p_subject)
-    : _lastTime(), _subject(ModifiablePtr(p_subject.Id())) {
+    : _lastTime(), _stamp(nullptr), _subject(ModifiablePtr(p_subject.Id())) {
+    Follow(p_subject);
     Reset();
 }
 
@@ -32,8 +36,16 @@ void ModificationWatcher::Watch(IModifiable const& p_subject) {
         return;
     }
     _subject = ModifiablePtr(id);
+    Follow(p_subject);
     Reset();
     _lastTime.ForceTouch();
+}
+
+void ModificationWatcher::Follow(IModifiable const& p_subject) {
+    // Asked once per subject, not per check. A node still being made or
+    // ended is not yet, or no longer, a Node here: it is asked instead.
+    Node const* const node = dynamic_cast<Node const*>(&p_subject);
+    _stamp = node != nullptr ? &node->_time : nullptr;
 }
 
 bool ModificationWatcher::Empty() const { return !_subject; }

@@ -40,7 +40,12 @@ public:
     bool Modified() const {
         // One expiry test: Get() is null exactly when the subject's node is gone.
         IModifiable const* const subject = _subject.Id().Get();
-        return subject == nullptr || subject->Time() != _lastTime;
+        if (subject == nullptr) {
+            return true;
+        }
+        // A node's Time() is final and returns its stamp, so the stamp is
+        // read in place; other subjects are asked.
+        return (_stamp != nullptr ? *_stamp : subject->Time()) != _lastTime;
     }
     /// Same answer as `Modified()` in every state.
     bool ModifiedOrEmpty() const;
@@ -50,14 +55,20 @@ public:
     void Touch();
 
 private:
+    void Follow(IModifiable const& p_subject);
+
     TimeStamp _lastTime;
+    // The subject's stamp when the subject is a node; valid while the
+    // subject lives, which the expiry test above checks first.
+    TimeStamp const* _stamp;
     ModifiablePtr _subject;
 };
 
 }  // namespace Core
 
 namespace Utility {
-// A stamp and an identifier, neither pointing into the watcher.
+// A stamp, an identifier and a pointer into the subject, none pointing
+// into the watcher.
 template <>
 struct IsTriviallyRelocatable<Core::ModificationWatcher> : std::true_type {};
 }  // namespace Utility

@@ -125,7 +125,9 @@ public:
     template <class T, class... A>
     static Ptr<T> Create(A&&... p_args);
 
-    TimeStamp const Time() const override;
+    /// The node's stamp. Final: a watcher of a node reads the stamp itself
+    /// instead of calling this.
+    TimeStamp const Time() const final;
     std::string const Name() const override;
     /// The node's dependents list. Final: the walk reads a node's list
     /// directly (an object with a list of another kind implements
@@ -216,6 +218,7 @@ private:
     friend class Private::NodeInternals;
     friend struct Private::NodeDeleter;
     friend class Private::NodeCounts;
+    friend class ModificationWatcher;
     friend void Private::ReportEndedEarly(Node const&, char const*) noexcept;
 
     static void* Allocator(std::size_t p_size);

@@ -45,6 +45,68 @@ TEST(ModificationWatcherTest, CleanModifiedAndEmptyStates) {
     }
 }
 
+// A watcher of a node reads the node's stamp in place and asks any other
+// subject: switching between the two kinds, copying and assigning must
+// leave each watcher following its own subject and nothing else.
+TEST(ModificationWatcherTest, AWatcherFollowsOnlyItsCurrentSubjectWhicheverKindItIs) {
+    Ptr<SizedNode> a = Node::Create<SizedNode>(), b = Node::Create<SizedNode>();
+    a->Touch();
+    b->Touch();
+    ModificationWatcher watcher{*a};
+    watcher.Watch(b->_width);  // from a node to a property
+    watcher.Reset();
+    a->Touch();
+    EXPECT_FALSE(watcher.Modified()) << "the node watched before is not followed";
+    b->_width.Set(2);
+    EXPECT_TRUE(watcher.Modified());
+
+    watcher.Watch(*b);  // from a property to a node
+    watcher.Reset();
+    b->_width.Set(3);  // reaches the node as a touch of its own
+    EXPECT_TRUE(watcher.Modified());
+    watcher.Reset();
+    a->Touch();
+    EXPECT_FALSE(watcher.Modified());
+
+    ModificationWatcher copy(watcher), assigned{a->_width};
+    assigned = watcher;
+    b->Touch();
+    EXPECT_TRUE(copy.Modified() && assigned.Modified()) << "copies follow the same node";
+    copy.Watch(*a);
+    copy.Reset();
+    b->Touch();
+    EXPECT_FALSE(copy.Modified()) << "a copy switched to another node follows that one";
+    EXPECT_TRUE(assigned.Modified());
+
+    b = Ptr<SizedNode>();
+    EXPECT_TRUE(watcher.Modified() && assigned.Modified()) << "a node that ended counts as modified";
+}
+
+// The stamp is read in place while the node ends, up to the point where
+// its identifiers expire.
+TEST(ModificationWatcherTest, AWatcherOfANodeAnswersInsideTheNodesOwnDestructor) {
+    struct SelfWatching : Node {
+        ~SelfWatching() override {
+            *modifiedAtEnd = watcher.Modified();
+            watcher.Reset();
+            *cleanAfterReset = !watcher.Modified();
+        }
+        ModificationWatcher watcher;
+        bool* modifiedAtEnd = nullptr;
+        bool* cleanAfterReset = nullptr;
+    };
+    bool modified = false, clean = false;
+    Ptr<SelfWatching> node = Node::Create<SelfWatching>();
+    node->watcher.Watch(*node);
+    node->watcher.Reset();
+    node->modifiedAtEnd = &modified;
+    node->cleanAfterReset = &clean;
+    node->Touch();
+    node = Ptr<SelfWatching>();
+    EXPECT_TRUE(modified) << "the touch before the end is seen";
+    EXPECT_TRUE(clean);
+}
+
 TEST(ModificationWatcherTest, AListAnswersForAllItsWatchers) {
     ModificationWatcherList list;
     EXPECT_TRUE(list.ModifiedOrEmpty());
