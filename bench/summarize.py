@@ -44,6 +44,8 @@ TARGETS = (
     ("Lattice/OncePerObject/12/64", "ratio", 2.0),
     ("CycleCheck/Library/0", "ratio", 3.0),
     ("CycleCheck/Library/1", "ratio", 3.0),
+    ("Save/Library/100000", "ratio", 3.0),
+    ("Load/Library/100000", "ratio", 3.0),
 )
 
 

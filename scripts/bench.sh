@@ -75,7 +75,12 @@ fi
 if [ -n "$filter" ]; then
   args+=(--benchmark_filter="$filter")
 fi
-for binary in bench_propagation bench_nodes bench_scale bench_allocations; do
+binaries=(bench_propagation bench_nodes bench_scale bench_allocations)
+# Saving and loading is built when the IO library is (it needs nlohmann-json).
+if [ -x "$build_dir/bench/bench_io" ]; then
+  binaries+=(bench_io)
+fi
+for binary in "${binaries[@]}"; do
   echo "== Running $binary"
   "$build_dir/bench/$binary" "${args[@]}" \
     --benchmark_out="$results/$binary.json" --benchmark_out_format=json
