@@ -15,6 +15,18 @@ struct Row {
     char const* text;
 };
 
+// Pieces that several texts share, spelled once.
+#define QEL_WHILE_WALKED \
+    "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
+#define QEL_SEARCH_CONSTRUCTOR                                                                          \
+    "__cdecl Qel::Chart::Core::DepthFirstSearch<class Qel::Chart::Core::IModifiable::Identifier,class " \
+    "Qel::Chart::Core::IModifiable::Identifier "                                                        \
+    "*>::DepthFirstSearch(const class boost::function<bool __cdecl(class "                              \
+    "Qel::Chart::Core::IModifiable::Identifier &,class boost::function<void __cdecl(class "             \
+    "Qel::Chart::Core::IModifiable::Identifier * const &,class "                                        \
+    "Qel::Chart::Core::IModifiable::Identifier * const &)> const &)>,const class "                      \
+    "boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier &)>)"
+
 // In the order of Report; each row names its report so that the checks
 // below refuse a table that has drifted from the enum.
 constexpr Row kRows[] = {
@@ -64,36 +76,16 @@ constexpr Row kRows[] = {
      "&__cdecl Qel::Chart::Core::Private::PropertyMetaData::PropertyNameCache::FindName(const "
      "unsigned short)"},
     {Report::InsertWhileWalked,
-     "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void "
-     "__cdecl Qel::Chart::Core::Dependencies::Insert(const class Qel::Chart::Core::IModifiable &)"},
-    {Report::ReserveWhileWalked,
-     "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void "
-     "__cdecl Qel::Chart::Core::Dependencies::Reserve(const unsigned __int64)"},
+     QEL_WHILE_WALKED "Qel::Chart::Core::Dependencies::Insert(const class Qel::Chart::Core::IModifiable &)"},
+    {Report::ReserveWhileWalked, QEL_WHILE_WALKED "Qel::Chart::Core::Dependencies::Reserve(const unsigned __int64)"},
     {Report::RemoveWhileWalked,
-     "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void "
-     "__cdecl Qel::Chart::Core::Dependencies::Remove(const class Qel::Chart::Core::IModifiable &)"},
-    {Report::SquezeWhileWalked,
-     "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void "
-     "__cdecl Qel::Chart::Core::Dependencies::Squeze(void)"},
+     QEL_WHILE_WALKED "Qel::Chart::Core::Dependencies::Remove(const class Qel::Chart::Core::IModifiable &)"},
+    {Report::SquezeWhileWalked, QEL_WHILE_WALKED "Qel::Chart::Core::Dependencies::Squeze(void)"},
     {Report::RemoveMissingEntry,
      "\"found != _list.End()\" - void __cdecl Qel::Chart::Core::Dependencies::Remove(const class "
      "Qel::Chart::Core::IModifiable &)"},
-    {Report::SearchWithoutPerNodeOp,
-     "\"_perNodeOp\" - __cdecl Qel::Chart::Core::DepthFirstSearch<class "
-     "Qel::Chart::Core::IModifiable::Identifier,class Qel::Chart::Core::IModifiable::Identifier "
-     "*>::DepthFirstSearch(const class boost::function<bool __cdecl(class "
-     "Qel::Chart::Core::IModifiable::Identifier &,class boost::function<void __cdecl(class "
-     "Qel::Chart::Core::IModifiable::Identifier * const &,class "
-     "Qel::Chart::Core::IModifiable::Identifier * const &)> const &)>,const class "
-     "boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier &)>)"},
-    {Report::SearchWithoutCycleOp,
-     "\"_cycleDetectOp\" - __cdecl Qel::Chart::Core::DepthFirstSearch<class "
-     "Qel::Chart::Core::IModifiable::Identifier,class Qel::Chart::Core::IModifiable::Identifier "
-     "*>::DepthFirstSearch(const class boost::function<bool __cdecl(class "
-     "Qel::Chart::Core::IModifiable::Identifier &,class boost::function<void __cdecl(class "
-     "Qel::Chart::Core::IModifiable::Identifier * const &,class "
-     "Qel::Chart::Core::IModifiable::Identifier * const &)> const &)>,const class "
-     "boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier &)>)"},
+    {Report::SearchWithoutPerNodeOp, "\"_perNodeOp\" - " QEL_SEARCH_CONSTRUCTOR},
+    {Report::SearchWithoutCycleOp, "\"_cycleDetectOp\" - " QEL_SEARCH_CONSTRUCTOR},
     {Report::SearchLeftNodesMarked,
      "\"colors.empty()\" - void __cdecl Qel::Chart::Core::DepthFirstSearch<class "
      "Qel::Chart::Core::IModifiable::Identifier,class Qel::Chart::Core::IModifiable::Identifier "
@@ -148,6 +140,9 @@ constexpr Row kRows[] = {
     {Report::DeleterThrew,
      "void __cdecl Qel::Chart::Core::Node::Deleter(class Qel::Chart::Core::Node *) throw() @line240"},
 };
+
+#undef QEL_WHILE_WALKED
+#undef QEL_SEARCH_CONSTRUCTOR
 
 constexpr bool KeysInOrder() {
     for (std::size_t i = 0; i < std::size(kRows); ++i) {
