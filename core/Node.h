@@ -52,14 +52,6 @@ struct NodeDeleter;
 
 class NodeCounts;
 
-/// Where the count blocks of nodes come from (see `NodeCounts`): a small
-/// per-thread cache of freed blocks in front of `operator new`, so that
-/// creating and deleting nodes in a loop does not go to the heap for them
-/// every time. At most 1,024 blocks per thread are kept (48 KiB).
-struct QELCORE_API OwnerBlocks {
-    static void* Allocate(std::size_t p_size);
-    static void Release(void* p_block, std::size_t p_size) noexcept;
-};
 }  // namespace Private
 
 /// A touch as a node's `OnTouched` subscribers see it: the arguments of the
@@ -269,13 +261,16 @@ struct NodeDeleter {
     void operator()(Node* p_node) const noexcept { Node::Deleter(p_node); }
 };
 
-/// The counts of a node made by `Node::Create`, in one block of 40 bytes of
-/// its own: the count of the `Ptr`s that own the node (whose last release
-/// calls `Node::Deleter`) and room for the count of the node's identity
-/// anchor, placed there by the first `Id()`. The two counts stay separate,
-/// as they would in two blocks: the anchor never keeps the node alive. The
-/// node's own memory still goes back when the node is deleted; the block
-/// goes when no `WeakPtr` or identifier observes either count any more.
+/// The counts of a node made by `Node::Create`, 40 bytes in the companion
+/// area that the allocation tracker keeps in front of the node's memory: the
+/// count of the `Ptr`s that own the node (whose last release calls
+/// `Node::Deleter`) and room for the count of the node's identity anchor,
+/// placed there by the first `Id()`. The two counts stay separate, as they
+/// would in two blocks: the anchor never keeps the node alive. A check of an
+/// identifier and a look at the node's stamp thus read neighbouring bytes.
+/// The node's memory is returned to the tracker when the node is deleted; the
+/// heap block goes back when no `WeakPtr` or identifier observes either count
+/// any more, as with `make_shared`.
 class QELCORE_API NodeCounts {
 public:
     /// The owner count; its deleter is a `NodeDeleter`.
@@ -294,9 +289,10 @@ public:
         std::uintptr_t _node;
     };
 
-    /// A block with no count in it yet; throws `std::bad_alloc`.
-    static NodeCounts* Allocate();
-    /// Returns a block whose counts were never started (or are both done).
+    /// The (not yet started) counts of node memory from `Node::Allocator`;
+    /// from now on that memory stays until the counts are done too.
+    static NodeCounts* For(void* p_nodeMemory) noexcept;
+    /// Called when both counts are done.
     void Free() noexcept;
 
     /// Starts the owner count for `p_object` and returns its first owner.
@@ -339,21 +335,15 @@ Ptr<T> Node::Create(A&&... p_args) {
     static_assert(std::is_base_of<Node, T>::value, "Node::Create makes classes derived from Node");
     static_assert(alignof(T) <= 8, "node memory is 8-byte aligned");
     unsigned short const typeId = TypeIdOf<T>();
-    // The count block first: a failure after the node is made would have to
-    // delete it again, with the Deallocate change that goes with it.
-    Private::NodeCounts* const counts = Private::NodeCounts::Allocate();
-    void* memory = nullptr;
+    void* const memory = Allocator(sizeof(T));
     T* object = nullptr;
     try {
-        memory = Allocator(sizeof(T));
         object = ::new (memory) T(std::forward<A>(p_args)...);
     } catch (...) {
-        if (memory != nullptr) {
-            ReleaseFailedConstruction(memory);
-        }
-        counts->Free();
+        ReleaseFailedConstruction(memory);
         throw;
     }
+    Private::NodeCounts* const counts = Private::NodeCounts::For(memory);
     Ptr<T> result(counts->Own(object));
     Node& node = *object;
     node._self = result;

@@ -1,5 +1,6 @@
 // Deleting nodes: the deleter with its queue for long ownership chains, the
-// per-thread cache of owner blocks, and the reports of a node that ends early.
+// count blocks in front of node memory, and the reports of a node that ends
+// early.
 #include "Growable.h"
 #include "Node.h"
 #include "NodeInternals.h"
@@ -7,7 +8,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 
 namespace Qel {
@@ -106,81 +106,6 @@ void Node::Deleter(Node* p_node) {
     --state.depth;
 }
 
-namespace {
-// Freed count blocks kept for reuse on this thread, linked through their
-// own first word, so that the cache costs no memory beyond the blocks and
-// can hold a whole batch: a model rebuilt a thousand nodes at a time makes
-// its blocks from the ones its last batch gave back. Initial-exec TLS: the
-// library is linked at start-up, and the general model would cost a call per
-// access.
-struct OwnerBlockCache {
-    static constexpr std::size_t kCapacity = 1024;
-    std::size_t size;  // the one block size kept (all count blocks are alike)
-    std::size_t count;
-    bool cleanerRegistered;
-    bool ended;  // the thread's cleaner ran: blocks go straight back to the heap
-    void* head;
-};
-__attribute__((tls_model("initial-exec"))) thread_local OwnerBlockCache t_ownerBlocks = {0, 0, false, false, nullptr};
-
-void* PopBlock(OwnerBlockCache& p_cache) noexcept {
-    void* const block = p_cache.head;
-    std::memcpy(&p_cache.head, block, sizeof p_cache.head);
-    --p_cache.count;
-    return block;
-}
-
-struct OwnerBlockCleaner {
-    ~OwnerBlockCleaner() {
-        OwnerBlockCache& cache = t_ownerBlocks;
-        while (cache.count != 0) {
-            ::operator delete(PopBlock(cache));
-        }
-        cache.ended = true;
-    }
-};
-}  // namespace
-
-void* Private::OwnerBlocks::Allocate(std::size_t p_size) {
-    OwnerBlockCache& cache = t_ownerBlocks;
-    if (cache.count != 0 && cache.size == p_size) {
-        return PopBlock(cache);
-    }
-    return ::operator new(p_size);
-}
-
-void Private::OwnerBlocks::Release(void* p_block, std::size_t p_size) noexcept {
-    OwnerBlockCache& cache = t_ownerBlocks;
-    if (!cache.cleanerRegistered) {
-        if (cache.ended) {
-            ::operator delete(p_block);
-            return;
-        }
-        try {
-            static thread_local OwnerBlockCleaner cleaner;
-            (void)cleaner;
-            cache.cleanerRegistered = true;
-        } catch (...) {
-            ::operator delete(p_block);
-            return;
-        }
-    }
-    if (cache.ended) {
-        ::operator delete(p_block);
-        return;
-    }
-    if (cache.count == 0) {
-        cache.size = p_size;
-    }
-    if (cache.size == p_size && cache.count < OwnerBlockCache::kCapacity && p_size >= sizeof(void*)) {
-        std::memcpy(p_block, &cache.head, sizeof cache.head);
-        cache.head = p_block;
-        ++cache.count;
-        return;
-    }
-    ::operator delete(p_block);
-}
-
 // ---------------------------------------------------------------------------
 // Count blocks
 
@@ -218,9 +143,15 @@ AnchorCount* AnchorIn(NodeCounts* p_block) {
 
 }  // namespace
 
-NodeCounts* NodeCounts::Allocate() { return static_cast<NodeCounts*>(OwnerBlocks::Allocate(kCountBlockSize)); }
+static_assert(qeldebug::allocationtracker::companion_bytes == kCountBlockSize,
+              "the counts fill the companion area in front of a node's memory");
 
-void NodeCounts::Free() noexcept { OwnerBlocks::Release(this, kCountBlockSize); }
+NodeCounts* NodeCounts::For(void* p_nodeMemory) noexcept {
+    qeldebug::allocationtracker::hold_companion(p_nodeMemory);
+    return static_cast<NodeCounts*>(qeldebug::allocationtracker::companion(p_nodeMemory));
+}
+
+void NodeCounts::Free() noexcept { qeldebug::allocationtracker::release_companion(this); }
 
 void NodeCounts::Owner::dispose() noexcept {
     // The low bit of the node's address says whether the anchor shares this block.

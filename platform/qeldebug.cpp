@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <set>
@@ -284,17 +285,101 @@ void handleexcept(std::string const& p_where, logger& /*p_logger*/, bool p_rethr
 // allocationtracker
 
 namespace {
-// The header in front of each block holds the size asked for. Eight bytes
-// keep blocks 8-aligned while costing as little as possible per node.
-constexpr std::size_t kHeader = 8;
+// In front of each block: a word with the size asked for and two state bits,
+// then the companion area. The word keeps the block 8-aligned; with the
+// companion the block itself is 16-aligned.
+constexpr std::size_t kSizeWord = 8;
+constexpr std::size_t kHeader = kSizeWord + allocationtracker::companion_bytes;
+constexpr std::uint64_t kHeld = std::uint64_t(1) << 63;         // the companion is in use
+constexpr std::uint64_t kDeallocated = std::uint64_t(1) << 62;  // deallocate ran while it was
+constexpr std::uint64_t kStateBits = kHeld | kDeallocated;
 
-// The counts are kept per thread, so that a block costs no locked
-// instruction: each thread adds to counters of its own (relaxed loads and
-// stores, plain moves), and a reader sums them under the registry's lock.
-// A block freed on another thread than the one that made it makes one
-// count go below zero; the sum is what counts. When a thread ends, its
-// counts move to the totals of ended threads; blocks after that (a node
-// released at thread exit) count there directly.
+char* RawOf(void* p_block) noexcept { return static_cast<char*>(p_block) - kHeader; }
+
+std::uint64_t ReadWord(char const* p_raw) noexcept {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p_raw, sizeof word);
+    return word;
+}
+
+void WriteWord(char* p_raw, std::uint64_t p_word) noexcept { std::memcpy(p_raw, &p_word, sizeof p_word); }
+
+// Raw blocks freed on a thread are kept there for its next allocations of
+// the same size class, linked through their first word: a model that makes
+// and drops nodes a batch at a time then takes them from here, not from the
+// general heap (whose fast lists stop below the size of a node with its
+// counts). At most kCacheBytes per thread; initial-exec TLS, since the
+// library is linked at start-up and the general model costs a call.
+constexpr std::size_t kClassBytes = 16;
+constexpr std::size_t kCachedClasses = 32;  // raw blocks of up to 512 bytes
+constexpr std::size_t kCacheBytes = std::size_t(256) * 1024;
+
+struct BlockCache {
+    void* heads[kCachedClasses];
+    std::size_t bytes;
+    bool cleanerRegistered;
+    bool ended;  // the thread's cleaner ran: blocks go straight back to the heap
+};
+__attribute__((tls_model("initial-exec"))) thread_local BlockCache t_blocks = {{}, 0, false, false};
+
+std::size_t RawBytes(std::uint64_t p_size) noexcept {
+    return (static_cast<std::size_t>(p_size) + kHeader + kClassBytes - 1) & ~(kClassBytes - 1);
+}
+
+void* PopRaw(BlockCache& p_cache, std::size_t p_class) noexcept {
+    void* const raw = p_cache.heads[p_class];
+    std::memcpy(&p_cache.heads[p_class], raw, sizeof(void*));
+    p_cache.bytes -= (p_class + 1) * kClassBytes;
+    return raw;
+}
+
+void FreeCached(BlockCache& p_cache) noexcept {
+    for (std::size_t each = 0; each < kCachedClasses; ++each) {
+        while (p_cache.heads[each] != nullptr) {
+            std::free(PopRaw(p_cache, each));
+        }
+    }
+}
+
+struct BlockCacheCleaner {
+    ~BlockCacheCleaner() {
+        FreeCached(t_blocks);
+        t_blocks.ended = true;
+    }
+};
+
+char* NewRaw(std::size_t p_rawBytes) {
+    std::size_t const sizeClass = p_rawBytes / kClassBytes - 1;
+    BlockCache& cache = t_blocks;
+    if (sizeClass < kCachedClasses && cache.heads[sizeClass] != nullptr) {
+        return static_cast<char*>(PopRaw(cache, sizeClass));
+    }
+    return static_cast<char*>(std::malloc(p_rawBytes));
+}
+
+void FreeRaw(char* p_raw, std::uint64_t p_size) noexcept {
+    std::size_t const rawBytes = RawBytes(p_size);
+    std::size_t const sizeClass = rawBytes / kClassBytes - 1;
+    BlockCache& cache = t_blocks;
+    if (sizeClass >= kCachedClasses || cache.ended || cache.bytes + rawBytes > kCacheBytes) {
+        std::free(p_raw);
+        return;
+    }
+    if (!cache.cleanerRegistered) {
+        try {
+            static thread_local BlockCacheCleaner cleaner;
+            (void)cleaner;
+            cache.cleanerRegistered = true;
+        } catch (...) {
+            std::free(p_raw);
+            return;
+        }
+    }
+    std::memcpy(p_raw, &cache.heads[sizeClass], sizeof(void*));
+    cache.heads[sizeClass] = p_raw;
+    cache.bytes += rawBytes;
+}
+
 struct TrackerCounts {
     std::atomic<std::int64_t> bytes{0};
     std::atomic<std::int64_t> blocks{0};
@@ -391,30 +476,52 @@ std::pair<std::int64_t, std::int64_t> Totals() {
 }  // namespace
 
 void* allocationtracker::allocate(std::size_t p_bytes) {
-    if (p_bytes > static_cast<std::size_t>(-1) - kHeader) {
+    if (p_bytes > (std::numeric_limits<std::size_t>::max() - kHeader - kClassBytes) || (p_bytes & kStateBits) != 0) {
         throw std::bad_alloc();
     }
-    void* raw = std::malloc(p_bytes + kHeader);
+    char* const raw = NewRaw(RawBytes(p_bytes));
     if (raw == nullptr) {
         throw std::bad_alloc();
     }
-    std::uint64_t const size = p_bytes;
-    std::memcpy(raw, &size, sizeof size);
+    WriteWord(raw, p_bytes);
     Count(static_cast<std::int64_t>(p_bytes), 1);
-    return static_cast<char*>(raw) + kHeader;
+    return raw + kHeader;
 }
 
 std::size_t allocationtracker::deallocate(void* p_block) {
     if (p_block == nullptr) {
         return 0;
     }
-    char* raw = static_cast<char*>(p_block) - kHeader;
-    std::uint64_t size = 0;
-    std::memcpy(&size, raw, sizeof size);
-    std::free(raw);
+    char* const raw = RawOf(p_block);
+    std::uint64_t const word = ReadWord(raw);
+    std::uint64_t const size = word & ~kStateBits;
+    if ((word & kHeld) != 0) {
+        WriteWord(raw, word | kDeallocated);
+    } else {
+        FreeRaw(raw, size);
+    }
     Count(-static_cast<std::int64_t>(size), -1);
     return static_cast<std::size_t>(size);
 }
+
+void* allocationtracker::companion(void* p_block) noexcept { return RawOf(p_block) + kSizeWord; }
+
+void allocationtracker::hold_companion(void* p_block) noexcept {
+    char* const raw = RawOf(p_block);
+    WriteWord(raw, ReadWord(raw) | kHeld);
+}
+
+void allocationtracker::release_companion(void* p_companion) noexcept {
+    char* const raw = static_cast<char*>(p_companion) - kSizeWord;
+    std::uint64_t const word = ReadWord(raw);
+    if ((word & kDeallocated) != 0) {
+        FreeRaw(raw, word & ~kStateBits);
+    } else {
+        WriteWord(raw, word & ~kHeld);
+    }
+}
+
+void allocationtracker::release_cached() noexcept { FreeCached(t_blocks); }
 
 std::size_t allocationtracker::bytes_in_use() { return static_cast<std::size_t>(Totals().first); }
 std::size_t allocationtracker::blocks_in_use() { return static_cast<std::size_t>(Totals().second); }

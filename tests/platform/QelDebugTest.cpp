@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
+#include <new>
 #include <stdexcept>
 #include <thread>
 
@@ -60,4 +63,44 @@ TEST(QelDebugAllocationTrackerTest, TotalsHoldAcrossThreadsThatMakeFreeAndEnd) {
     EXPECT_EQ(allocationtracker::deallocate(nullptr), 0u);
     EXPECT_EQ(allocationtracker::bytes_in_use(), bytes);
     EXPECT_EQ(allocationtracker::blocks_in_use(), blocks);
+}
+
+// A held companion keeps the memory past deallocate (the counts of a node
+// outlive it), whichever of the two comes first; the totals drop at
+// deallocate. The sanitizer builds catch an early or a missing free.
+TEST(QelDebugAllocationTrackerTest, AHeldCompanionKeepsTheMemoryUntilBothAreReleased) {
+    using qeldebug::allocationtracker;
+    std::size_t const bytes = allocationtracker::bytes_in_use();
+    for (bool companionFirst : {false, true}) {
+        void* const block = allocationtracker::allocate(100);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 16, 0u);
+        auto* const extra = static_cast<unsigned char*>(allocationtracker::companion(block));
+        EXPECT_EQ(extra + allocationtracker::companion_bytes, block) << "directly in front of the block";
+        std::memset(extra, 0xA5, allocationtracker::companion_bytes);
+        std::memset(block, 0x5A, 100);
+        allocationtracker::hold_companion(block);
+        if (companionFirst) {
+            allocationtracker::release_companion(extra);
+            EXPECT_EQ(static_cast<unsigned char*>(block)[99], 0x5A) << "the block is still the caller's";
+            EXPECT_EQ(allocationtracker::deallocate(block), 100u);
+        } else {
+            EXPECT_EQ(allocationtracker::deallocate(block), 100u);
+            EXPECT_EQ(allocationtracker::bytes_in_use(), bytes) << "counted as returned at deallocate";
+            EXPECT_EQ(extra[allocationtracker::companion_bytes - 1], 0xA5) << "the companion stays";
+            allocationtracker::release_companion(extra);
+        }
+        EXPECT_EQ(allocationtracker::bytes_in_use(), bytes);
+    }
+    // A freed block serves the thread's next one of its size.
+    void* const first = allocationtracker::allocate(100);
+    EXPECT_EQ(allocationtracker::deallocate(first), 100u);
+    void* const again = allocationtracker::allocate(100);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(allocationtracker::deallocate(again), 100u);
+    allocationtracker::release_cached();
+    EXPECT_EQ(allocationtracker::bytes_in_use(), bytes);
+    void* const unheld = allocationtracker::allocate(8);
+    std::memset(allocationtracker::companion(unheld), 0, allocationtracker::companion_bytes);
+    EXPECT_EQ(allocationtracker::deallocate(unheld), 8u) << "a companion never held goes with its block";
+    EXPECT_THROW(allocationtracker::allocate(static_cast<std::size_t>(-1) - 16), std::bad_alloc);
 }
