@@ -2,6 +2,8 @@
 // property name cache, each beside its baseline.
 #include "BenchSupport.h"
 
+#include <TrackerCompanion.h>
+
 #include <malloc.h>
 
 namespace QelBench {
@@ -84,7 +86,7 @@ void MeasureHeap(benchmark::State& p_state, MakeOp p_make, DropOp p_drop) {
     for (auto _ : p_state) {
         // Blocks that the tracker keeps for reuse would serve the nodes
         // without the heap growing, and count as in use at the end.
-        qeldebug::allocationtracker::release_cached();
+        qeldebug::internal::release_cached();
         std::size_t const before = HeapInUse();
         for (std::size_t i = 0; i < count; ++i) {
             items.push_back(p_make());
@@ -96,7 +98,7 @@ void MeasureHeap(benchmark::State& p_state, MakeOp p_make, DropOp p_drop) {
             p_drop(std::move(items.back()));
             items.pop_back();
         }
-        qeldebug::allocationtracker::release_cached();
+        qeldebug::internal::release_cached();
         std::size_t const end = HeapInUse();
         leftOver = end > before ? end - before : 0;
         p_state.ResumeTiming();

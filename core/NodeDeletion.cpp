@@ -5,6 +5,7 @@
 #include "Node.h"
 #include "NodeInternals.h"
 #include "ReportTexts.h"
+#include "TrackerCompanion.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -143,15 +144,14 @@ AnchorCount* AnchorIn(NodeCounts* p_block) {
 
 }  // namespace
 
-static_assert(qeldebug::allocationtracker::companion_bytes == kCountBlockSize,
+static_assert(qeldebug::internal::companion_bytes == kCountBlockSize,
               "the counts fill the companion area in front of a node's memory");
 
 NodeCounts* NodeCounts::For(void* p_nodeMemory) noexcept {
-    qeldebug::allocationtracker::hold_companion(p_nodeMemory);
-    return static_cast<NodeCounts*>(qeldebug::allocationtracker::companion(p_nodeMemory));
+    return static_cast<NodeCounts*>(qeldebug::internal::hold_companion(p_nodeMemory));
 }
 
-void NodeCounts::Free() noexcept { qeldebug::allocationtracker::release_companion(this); }
+void NodeCounts::Free() noexcept { qeldebug::internal::release_companion(this); }
 
 void NodeCounts::Owner::dispose() noexcept {
     // The low bit of the node's address says whether the anchor shares this block.

@@ -1,5 +1,7 @@
 #include "qeldebug.h"
 
+#include "TrackerCompanion.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -289,7 +291,7 @@ namespace {
 // then the companion area. The word keeps the block 8-aligned; with the
 // companion the block itself is 16-aligned.
 constexpr std::size_t kSizeWord = 8;
-constexpr std::size_t kHeader = kSizeWord + allocationtracker::companion_bytes;
+constexpr std::size_t kHeader = kSizeWord + internal::companion_bytes;
 constexpr std::uint64_t kHeld = std::uint64_t(1) << 63;         // the companion is in use
 constexpr std::uint64_t kDeallocated = std::uint64_t(1) << 62;  // deallocate ran while it was
 constexpr std::uint64_t kStateBits = kHeld | kDeallocated;
@@ -326,6 +328,9 @@ std::size_t RawBytes(std::uint64_t p_size) noexcept {
     return (static_cast<std::size_t>(p_size) + kHeader + kClassBytes - 1) & ~(kClassBytes - 1);
 }
 
+// Kept when below kCachedClasses.
+std::size_t SizeClass(std::size_t p_rawBytes) noexcept { return p_rawBytes / kClassBytes - 1; }
+
 void* PopRaw(BlockCache& p_cache, std::size_t p_class) noexcept {
     void* const raw = p_cache.heads[p_class];
     std::memcpy(&p_cache.heads[p_class], raw, sizeof(void*));
@@ -349,7 +354,7 @@ struct BlockCacheCleaner {
 };
 
 char* NewRaw(std::size_t p_rawBytes) {
-    std::size_t const sizeClass = p_rawBytes / kClassBytes - 1;
+    std::size_t const sizeClass = SizeClass(p_rawBytes);
     BlockCache& cache = t_blocks;
     if (sizeClass < kCachedClasses && cache.heads[sizeClass] != nullptr) {
         return static_cast<char*>(PopRaw(cache, sizeClass));
@@ -359,7 +364,7 @@ char* NewRaw(std::size_t p_rawBytes) {
 
 void FreeRaw(char* p_raw, std::uint64_t p_size) noexcept {
     std::size_t const rawBytes = RawBytes(p_size);
-    std::size_t const sizeClass = rawBytes / kClassBytes - 1;
+    std::size_t const sizeClass = SizeClass(rawBytes);
     BlockCache& cache = t_blocks;
     if (sizeClass >= kCachedClasses || cache.ended || cache.bytes + rawBytes > kCacheBytes) {
         std::free(p_raw);
@@ -380,6 +385,13 @@ void FreeRaw(char* p_raw, std::uint64_t p_size) noexcept {
     cache.bytes += rawBytes;
 }
 
+// The counts are kept per thread, so that a block costs no locked
+// instruction: each thread adds to counters of its own (relaxed loads and
+// stores, plain moves), and a reader sums them under the registry's lock.
+// A block freed on another thread than the one that made it makes one
+// count go below zero; the sum is what counts. When a thread ends, its
+// counts move to the totals of ended threads; blocks after that (a node
+// released at thread exit) count there directly.
 struct TrackerCounts {
     std::atomic<std::int64_t> bytes{0};
     std::atomic<std::int64_t> blocks{0};
@@ -504,14 +516,13 @@ std::size_t allocationtracker::deallocate(void* p_block) {
     return static_cast<std::size_t>(size);
 }
 
-void* allocationtracker::companion(void* p_block) noexcept { return RawOf(p_block) + kSizeWord; }
-
-void allocationtracker::hold_companion(void* p_block) noexcept {
+void* internal::hold_companion(void* p_block) noexcept {
     char* const raw = RawOf(p_block);
     WriteWord(raw, ReadWord(raw) | kHeld);
+    return raw + kSizeWord;
 }
 
-void allocationtracker::release_companion(void* p_companion) noexcept {
+void internal::release_companion(void* p_companion) noexcept {
     char* const raw = static_cast<char*>(p_companion) - kSizeWord;
     std::uint64_t const word = ReadWord(raw);
     if ((word & kDeallocated) != 0) {
@@ -521,7 +532,7 @@ void allocationtracker::release_companion(void* p_companion) noexcept {
     }
 }
 
-void allocationtracker::release_cached() noexcept { FreeCached(t_blocks); }
+void internal::release_cached() noexcept { FreeCached(t_blocks); }
 
 std::size_t allocationtracker::bytes_in_use() { return static_cast<std::size_t>(Totals().first); }
 std::size_t allocationtracker::blocks_in_use() { return static_cast<std::size_t>(Totals().second); }

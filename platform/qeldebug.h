@@ -114,29 +114,8 @@ public:
     /// Raw memory of `p_bytes` bytes, aligned to 8; throws std::bad_alloc.
     static void* allocate(std::size_t p_bytes);
     /// Frees a block from `allocate` and returns the size that was asked for;
-    /// a null pointer returns 0. A block whose companion is held counts as
-    /// freed at once; its memory goes back with the companion.
+    /// a null pointer returns 0.
     static std::size_t deallocate(void* p_block);
-
-    /// Every block from `allocate` has, directly in front of it, a companion
-    /// area of this many bytes, 8-aligned, for what its user must keep beside
-    /// the block and possibly longer (a node keeps its reference counts
-    /// there, so that one heap block and one cache line serve both).
-    static constexpr std::size_t companion_bytes = 40;
-    /// The companion area of a block from `allocate`.
-    static void* companion(void* p_block) noexcept;
-    /// Marks the companion of `p_block` in use: from now on the memory stays
-    /// until both `deallocate(p_block)` and `release_companion` have been
-    /// called, in either order. The caller orders the two calls (one thread,
-    /// or an atomic count between them); they are not synchronised here.
-    static void hold_companion(void* p_block) noexcept;
-    /// Ends the use of a companion area given by `companion`.
-    static void release_companion(void* p_companion) noexcept;
-    /// Freed blocks of up to 512 bytes stay with the thread that freed them
-    /// (at most 256 KiB per thread) for its next blocks of the same size, and
-    /// go back to the heap when the thread ends. This gives the calling
-    /// thread's kept blocks back now, for a caller that measures the heap.
-    static void release_cached() noexcept;
     /// Bytes and blocks in use, summed over all threads. Each thread counts
     /// its own blocks without a locked instruction; these two take a lock.
     static std::size_t bytes_in_use();

@@ -1,5 +1,7 @@
 #include "qeldebug.h"
 
+#include "TrackerCompanion.h"
+
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -70,24 +72,24 @@ TEST(QelDebugAllocationTrackerTest, TotalsHoldAcrossThreadsThatMakeFreeAndEnd) {
 // deallocate. The sanitizer builds catch an early or a missing free.
 TEST(QelDebugAllocationTrackerTest, AHeldCompanionKeepsTheMemoryUntilBothAreReleased) {
     using qeldebug::allocationtracker;
+    namespace internal = qeldebug::internal;
     std::size_t const bytes = allocationtracker::bytes_in_use();
     for (bool companionFirst : {false, true}) {
         void* const block = allocationtracker::allocate(100);
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 16, 0u);
-        auto* const extra = static_cast<unsigned char*>(allocationtracker::companion(block));
-        EXPECT_EQ(extra + allocationtracker::companion_bytes, block) << "directly in front of the block";
-        std::memset(extra, 0xA5, allocationtracker::companion_bytes);
+        auto* const extra = static_cast<unsigned char*>(internal::hold_companion(block));
+        EXPECT_EQ(extra + internal::companion_bytes, block) << "directly in front of the block";
+        std::memset(extra, 0xA5, internal::companion_bytes);
         std::memset(block, 0x5A, 100);
-        allocationtracker::hold_companion(block);
         if (companionFirst) {
-            allocationtracker::release_companion(extra);
+            internal::release_companion(extra);
             EXPECT_EQ(static_cast<unsigned char*>(block)[99], 0x5A) << "the block is still the caller's";
             EXPECT_EQ(allocationtracker::deallocate(block), 100u);
         } else {
             EXPECT_EQ(allocationtracker::deallocate(block), 100u);
             EXPECT_EQ(allocationtracker::bytes_in_use(), bytes) << "counted as returned at deallocate";
-            EXPECT_EQ(extra[allocationtracker::companion_bytes - 1], 0xA5) << "the companion stays";
-            allocationtracker::release_companion(extra);
+            EXPECT_EQ(extra[internal::companion_bytes - 1], 0xA5) << "the companion stays";
+            internal::release_companion(extra);
         }
         EXPECT_EQ(allocationtracker::bytes_in_use(), bytes);
     }
@@ -97,10 +99,9 @@ TEST(QelDebugAllocationTrackerTest, AHeldCompanionKeepsTheMemoryUntilBothAreRele
     void* const again = allocationtracker::allocate(100);
     EXPECT_EQ(again, first);
     EXPECT_EQ(allocationtracker::deallocate(again), 100u);
-    allocationtracker::release_cached();
+    internal::release_cached();
     EXPECT_EQ(allocationtracker::bytes_in_use(), bytes);
     void* const unheld = allocationtracker::allocate(8);
-    std::memset(allocationtracker::companion(unheld), 0, allocationtracker::companion_bytes);
     EXPECT_EQ(allocationtracker::deallocate(unheld), 8u) << "a companion never held goes with its block";
     EXPECT_THROW(allocationtracker::allocate(static_cast<std::size_t>(-1) - 16), std::bad_alloc);
 }
