@@ -14,7 +14,9 @@ namespace internal {
 /// it, a companion area of this many bytes, 8-aligned, for what its user
 /// must keep beside the block and possibly longer (a node keeps its
 /// reference counts there, so that one heap block and one cache line serve
-/// both).
+/// both). On a heap that aligns to 16, the companion's last 8 bytes and the
+/// block's first 16 share a cache line (a node's identity count and its
+/// stamp, which a watcher's check reads together); the block is 8-aligned.
 constexpr std::size_t companion_bytes = 40;
 
 /// Marks the companion of `p_block` in use and returns it: from now on the

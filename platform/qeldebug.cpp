@@ -287,24 +287,45 @@ void handleexcept(std::string const& p_where, logger& /*p_logger*/, bool p_rethr
 // allocationtracker
 
 namespace {
-// In front of each block: a word with the size asked for and two state bits,
-// then the companion area. The word keeps the block 8-aligned; with the
-// companion the block itself is 16-aligned.
+// In front of each block: a word with the size asked for and three state
+// bits, then the companion area. Every raw block has 8 spare bytes, so that
+// the block can move up by 8 where the end of the companion and the start
+// of the block would otherwise fall on two cache lines: a node's identity
+// count ends the companion and its stamp is in its first 16 bytes, and a
+// watcher's check reads both. The spare bytes cost nothing with glibc,
+// whose chunks are 16-byte multiples with an 8-byte head.
 constexpr std::size_t kSizeWord = 8;
 constexpr std::size_t kHeader = kSizeWord + internal::companion_bytes;
+constexpr std::size_t kShift = 8;
+constexpr std::size_t kLine = 64;
 constexpr std::uint64_t kHeld = std::uint64_t(1) << 63;         // the companion is in use
 constexpr std::uint64_t kDeallocated = std::uint64_t(1) << 62;  // deallocate ran while it was
-constexpr std::uint64_t kStateBits = kHeld | kDeallocated;
+constexpr std::uint64_t kShifted = std::uint64_t(1) << 61;      // the block sits kShift further up
+constexpr std::uint64_t kStateBits = kHeld | kDeallocated | kShifted;
 
-char* RawOf(void* p_block) noexcept { return static_cast<char*>(p_block) - kHeader; }
+// The size word of a block.
+char* WordOf(void* p_block) noexcept { return static_cast<char*>(p_block) - kHeader; }
 
-std::uint64_t ReadWord(char const* p_raw) noexcept {
+std::uint64_t ReadWord(char const* p_word) noexcept {
     std::uint64_t word = 0;
-    std::memcpy(&word, p_raw, sizeof word);
+    std::memcpy(&word, p_word, sizeof word);
     return word;
 }
 
-void WriteWord(char* p_raw, std::uint64_t p_word) noexcept { std::memcpy(p_raw, &p_word, sizeof p_word); }
+void WriteWord(char* p_word, std::uint64_t p_value) noexcept { std::memcpy(p_word, &p_value, sizeof p_value); }
+
+// The raw block that a size word at p_word with value p_value is in.
+char* RawOf(char* p_word, std::uint64_t p_value) noexcept {
+    return (p_value & kShifted) != 0 ? p_word - kShift : p_word;
+}
+
+// Whether the block in p_raw moves up: it does when the companion's last 8
+// bytes and the block's first 16 would not share a cache line (on a heap
+// that aligns to 16, when the block would start a line).
+bool ShiftFor(char const* p_raw) noexcept {
+    std::uintptr_t const block = reinterpret_cast<std::uintptr_t>(p_raw) + kHeader;
+    return (block - 8) / kLine != (block + 15) / kLine;
+}
 
 // Raw blocks freed on a thread are kept there for its next allocations of
 // the same size class, linked through their first word: a model that makes
@@ -312,8 +333,8 @@ void WriteWord(char* p_raw, std::uint64_t p_word) noexcept { std::memcpy(p_raw, 
 // general heap (whose fast lists stop below the size of a node with its
 // counts). At most kCacheBytes per thread; initial-exec TLS, since the
 // library is linked at start-up and the general model costs a call.
-constexpr std::size_t kClassBytes = 16;
-constexpr std::size_t kCachedClasses = 32;  // raw blocks of up to 512 bytes
+constexpr std::size_t kClassBytes = 8;
+constexpr std::size_t kCachedClasses = 64;  // raw blocks of up to 512 bytes
 constexpr std::size_t kCacheBytes = std::size_t(256) * 1024;
 
 struct BlockCache {
@@ -325,7 +346,7 @@ struct BlockCache {
 __attribute__((tls_model("initial-exec"))) thread_local BlockCache t_blocks = {{}, 0, false, false};
 
 std::size_t RawBytes(std::uint64_t p_size) noexcept {
-    return (static_cast<std::size_t>(p_size) + kHeader + kClassBytes - 1) & ~(kClassBytes - 1);
+    return ((static_cast<std::size_t>(p_size) + kClassBytes - 1) & ~(kClassBytes - 1)) + kHeader + kShift;
 }
 
 // Kept when below kCachedClasses.
@@ -488,47 +509,50 @@ std::pair<std::int64_t, std::int64_t> Totals() {
 }  // namespace
 
 void* allocationtracker::allocate(std::size_t p_bytes) {
-    if (p_bytes > (std::numeric_limits<std::size_t>::max() - kHeader - kClassBytes) || (p_bytes & kStateBits) != 0) {
+    if (p_bytes > (std::numeric_limits<std::size_t>::max() - kHeader - kShift - kClassBytes) ||
+        (p_bytes & kStateBits) != 0) {
         throw std::bad_alloc();
     }
     char* const raw = NewRaw(RawBytes(p_bytes));
     if (raw == nullptr) {
         throw std::bad_alloc();
     }
-    WriteWord(raw, p_bytes);
+    bool const shift = ShiftFor(raw);
+    char* const word = shift ? raw + kShift : raw;
+    WriteWord(word, shift ? p_bytes | kShifted : p_bytes);
     Count(static_cast<std::int64_t>(p_bytes), 1);
-    return raw + kHeader;
+    return word + kHeader;
 }
 
 std::size_t allocationtracker::deallocate(void* p_block) {
     if (p_block == nullptr) {
         return 0;
     }
-    char* const raw = RawOf(p_block);
-    std::uint64_t const word = ReadWord(raw);
-    std::uint64_t const size = word & ~kStateBits;
-    if ((word & kHeld) != 0) {
-        WriteWord(raw, word | kDeallocated);
+    char* const word = WordOf(p_block);
+    std::uint64_t const value = ReadWord(word);
+    std::uint64_t const size = value & ~kStateBits;
+    if ((value & kHeld) != 0) {
+        WriteWord(word, value | kDeallocated);
     } else {
-        FreeRaw(raw, size);
+        FreeRaw(RawOf(word, value), size);
     }
     Count(-static_cast<std::int64_t>(size), -1);
     return static_cast<std::size_t>(size);
 }
 
 void* internal::hold_companion(void* p_block) noexcept {
-    char* const raw = RawOf(p_block);
-    WriteWord(raw, ReadWord(raw) | kHeld);
-    return raw + kSizeWord;
+    char* const word = WordOf(p_block);
+    WriteWord(word, ReadWord(word) | kHeld);
+    return word + kSizeWord;
 }
 
 void internal::release_companion(void* p_companion) noexcept {
-    char* const raw = static_cast<char*>(p_companion) - kSizeWord;
-    std::uint64_t const word = ReadWord(raw);
-    if ((word & kDeallocated) != 0) {
-        FreeRaw(raw, word & ~kStateBits);
+    char* const word = static_cast<char*>(p_companion) - kSizeWord;
+    std::uint64_t const value = ReadWord(word);
+    if ((value & kDeallocated) != 0) {
+        FreeRaw(RawOf(word, value), value & ~kStateBits);
     } else {
-        WriteWord(raw, word & ~kHeld);
+        WriteWord(word, value & ~kHeld);
     }
 }
 

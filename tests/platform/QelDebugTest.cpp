@@ -11,6 +11,8 @@
 #include <new>
 #include <stdexcept>
 #include <thread>
+#include <utility>
+#include <vector>
 
 using qeldebug::capture;
 using qeldebug::failpolicy;
@@ -76,7 +78,7 @@ TEST(QelDebugAllocationTrackerTest, AHeldCompanionKeepsTheMemoryUntilBothAreRele
     std::size_t const bytes = allocationtracker::bytes_in_use();
     for (bool companionFirst : {false, true}) {
         void* const block = allocationtracker::allocate(100);
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 16, 0u);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 8, 0u);
         auto* const extra = static_cast<unsigned char*>(internal::hold_companion(block));
         EXPECT_EQ(extra + internal::companion_bytes, block) << "directly in front of the block";
         std::memset(extra, 0xA5, internal::companion_bytes);
@@ -104,4 +106,31 @@ TEST(QelDebugAllocationTrackerTest, AHeldCompanionKeepsTheMemoryUntilBothAreRele
     void* const unheld = allocationtracker::allocate(8);
     EXPECT_EQ(allocationtracker::deallocate(unheld), 8u) << "a companion never held goes with its block";
     EXPECT_THROW(allocationtracker::allocate(static_cast<std::size_t>(-1) - 16), std::bad_alloc);
+}
+
+// A node's identity count ends its companion and its stamp starts it: the
+// two must share a cache line wherever the heap puts the block, moved or
+// not, for every size and through the thread's cache of freed blocks.
+TEST(QelDebugAllocationTrackerTest, TheCompanionsEndAndTheBlocksStartShareACacheLine) {
+    using qeldebug::allocationtracker;
+    std::size_t const bytes = allocationtracker::bytes_in_use();
+    std::vector<std::pair<void*, std::size_t>> blocks;
+    for (int round = 0; round < 2; ++round) {
+        for (std::size_t size = 1; size <= 600; size += 7) {
+            for (int each = 0; each < 4; ++each) {
+                blocks.emplace_back(allocationtracker::allocate(size), size);
+            }
+        }
+        for (auto const& block : blocks) {
+            auto const start = reinterpret_cast<std::uintptr_t>(block.first);
+            EXPECT_EQ((start - 8) / 64, (start + 15) / 64) << "a block of " << block.second << " bytes at " << start;
+            std::memset(block.first, 0x33, block.second);
+        }
+        for (auto const& block : blocks) {
+            EXPECT_EQ(allocationtracker::deallocate(block.first), block.second);
+        }
+        blocks.clear();
+    }
+    qeldebug::internal::release_cached();
+    EXPECT_EQ(allocationtracker::bytes_in_use(), bytes);
 }
