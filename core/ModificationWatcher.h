@@ -38,14 +38,16 @@ public:
     /// True when empty, or when the subject's stamp differs from the remembered one.
     /// Inline: it is the check that clients run over many watchers.
     bool Modified() const {
-        // One expiry test: Get() is null exactly when the subject's node is gone.
-        IModifiable const* const subject = _subject.Id().Get();
-        if (subject == nullptr) {
+        // One expiry test, which also covers an empty watcher.
+        if (_subject.Id().Expired()) {
             return true;
         }
         // A node's Time() is final and returns its stamp, so the stamp is
         // read in place; other subjects are asked.
-        return (_stamp != nullptr ? *_stamp : subject->Time()) != _lastTime;
+        if (_stamp != nullptr) {
+            return *_stamp != _lastTime;
+        }
+        return _subject->Time() != _lastTime;
     }
     /// Same answer as `Modified()` in every state.
     bool ModifiedOrEmpty() const;
@@ -55,6 +57,8 @@ public:
     void Touch();
 
 private:
+    friend class ModificationWatcherList;
+
     void Follow(IModifiable const& p_subject);
 
     TimeStamp _lastTime;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <iomanip>
 #include <sstream>
 
@@ -48,6 +50,27 @@ TEST(TimeStampTest, CounterWrapsAfter16384TouchesAndForcedStampsDifferOnlyInTheF
     out << std::boolalpha << TouchedTimes(3) << TimeStamp() << std::hex << std::noboolalpha << std::setw(4)
         << std::setfill('.') << TouchedTimes(255);
     EXPECT_EQ(out.str(), "16383[1] 1[1] 3[true]0[false]..ff[1]") << "the width is used up by the counter";
+}
+
+// Equality reads the stamp as one word: flipping any one of its bits must
+// make the stamps unequal exactly when the counter or the flag changed.
+TEST(TimeStampTest, EqualityTakesEveryValueBitAndNoSpareBit) {
+    for (int touches : {0, 5, 16383}) {
+        TimeStamp const stamp = TouchedTimes(touches);
+        int valueBits = 0;
+        for (int bit = 0; bit < 32; ++bit) {
+            std::uint32_t word = 0;
+            std::memcpy(&word, &stamp, sizeof word);
+            word ^= std::uint32_t(1) << bit;
+            TimeStamp flipped;
+            std::memcpy(&flipped, &word, sizeof word);
+            bool const sameValue = flipped.Counter() == stamp.Counter() && flipped.Touched() == stamp.Touched();
+            valueBits += sameValue ? 0 : 1;
+            EXPECT_EQ(flipped == stamp, sameValue) << touches << " touches, bit " << bit;
+            EXPECT_EQ(flipped != stamp, !sameValue) << touches << " touches, bit " << bit;
+        }
+        EXPECT_EQ(valueBits, 15) << "14 counter bits and the flag";
+    }
 }
 
 TEST(ModificationVocabularyPrintTest, EveryTextAndASentryForValuesOutsideTheTables) {
