@@ -24,6 +24,7 @@ TARGETS = (
     ("FanOut/Library/100000", "ratio", 5.0),
     ("WatcherPoll/List/1000", "ratio", 2.5),
     ("WatcherPoll/List/10000", "ratio", 2.5),
+    ("WatcherPoll/List/100000", "ratio", 2.5),
     ("WatcherPoll/Loop/1000", "ratio", 2.5),
     ("WatcherPoll/Loop/10000", "ratio", 2.5),
     ("WatcherPoll/Loop/100000", "ratio", 2.5),
