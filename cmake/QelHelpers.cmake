@@ -118,6 +118,11 @@ function(qel_add_library target alias)
   # Exported functions are not interposed by design, so calls between them
   # inside a library may be direct and inlined instead of going through the PLT.
   target_compile_options(${target} PRIVATE -fno-semantic-interposition)
+  # The same between the library's own files: the linker binds their calls
+  # to each other directly (a node's constructor and destructor call the
+  # tables' and the list's, a walk the node's). Data symbols (the public
+  # counters) stay interposable, as executables may copy them.
+  target_link_options(${target} PRIVATE -Wl,-Bsymbolic-functions)
   # __FILE__ (the mutex's error texts) and debug information name files
   # relative to the source tree, not to wherever it was built.
   target_compile_options(${target} PRIVATE
