@@ -6,6 +6,8 @@
 
 #include <malloc.h>
 
+#include <atomic>
+
 namespace QelBench {
 namespace {
 
@@ -64,8 +66,59 @@ void BM_CreateDestroyBaseline(benchmark::State& p_state) {
     SetPerItem(p_state, kBatch);
 }
 
+// The baseline's create + destroy plus the atomic read-modify-writes that a
+// node's contracts ask for, on the same kinds of locations: the process's
+// id counter, live-node count and byte count (one each way but the id), and
+// the node's own use and weak counts (the owner's, and the weak handle to
+// itself that a node keeps from its creation to its destructor). The
+// library cannot go below this row; the gap above it is its own work.
+struct LockedNode final : Baseline::BaseNode {
+    std::atomic<int> use{1};
+    std::atomic<int> weak{1};
+};
+std::atomic<std::int64_t> g_lockedIds{0};
+std::atomic<int> g_lockedCount{0};
+std::atomic<int> g_lockedBytes{0};
+
+void BM_CreateDestroyBaselineLocked(benchmark::State& p_state) {
+    constexpr int kBytes = static_cast<int>(sizeof(LockedNode));
+    std::int64_t const idsBefore = g_lockedIds.load();
+    std::vector<LockedNode*> batch;
+    batch.reserve(kBatch);
+    for (auto _ : p_state) {
+        for (std::size_t i = 0; i < kBatch; ++i) {
+            g_lockedBytes.fetch_add(kBytes);
+            auto* const node = new LockedNode();
+            g_lockedIds.fetch_add(1);
+            g_lockedCount.fetch_add(1);
+            node->weak.fetch_add(1);
+            batch.push_back(node);
+        }
+        benchmark::DoNotOptimize(batch.data());
+        for (LockedNode* node : batch) {
+            if (node->use.fetch_sub(1) == 1) {
+                node->weak.fetch_sub(1);
+                g_lockedBytes.fetch_sub(kBytes);
+                g_lockedCount.fetch_sub(1);
+                if (node->weak.fetch_sub(1) == 1) {
+                    delete node;
+                }
+            }
+        }
+        batch.clear();
+    }
+    if (g_lockedCount.load() != 0 || g_lockedBytes.load() != 0 ||
+        g_lockedIds.load() - idsBefore !=
+            static_cast<std::int64_t>(p_state.iterations()) * static_cast<std::int64_t>(kBatch)) {
+        p_state.SkipWithError("a locked baseline node was left over or miscounted");
+        return;
+    }
+    SetPerItem(p_state, kBatch);
+}
+
 BENCHMARK(BM_CreateDestroyLibrary)->Name("CreateDestroy/Library");
 BENCHMARK(BM_CreateDestroyBaseline)->Name("CreateDestroy/Baseline");
+BENCHMARK(BM_CreateDestroyBaselineLocked)->Name("CreateDestroy/BaselineLocked");
 
 // --- Heap bytes per live empty node: malloc's count of bytes in use
 // (chunk headers and rounding included) before and after creating the
