@@ -17,7 +17,9 @@ namespace Core {
 /// only; stamps of different objects mean nothing to each other.
 class QELCORE_API TimeStamp {
 public:
-    TimeStamp() noexcept : _counter(0), _touched(0) {}
+    // Every byte starts at zero, the padding included: equality compares
+    // the stamp as one word (masked), so no byte of it may be left unset.
+    TimeStamp() noexcept { std::memset(static_cast<void*>(this), 0, sizeof(TimeStamp)); }
 
     /// Counts one more touch (modulo 16,384) and sets the touched flag.
     void Touch() noexcept {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iomanip>
+#include <new>
 #include <sstream>
 
 using Qel::Chart::Core::IModifiable;
@@ -63,7 +64,7 @@ TEST(TimeStampTest, EqualityTakesEveryValueBitAndNoSpareBit) {
             std::memcpy(&word, &stamp, sizeof word);
             word ^= std::uint32_t(1) << bit;
             TimeStamp flipped;
-            std::memcpy(&flipped, &word, sizeof word);
+            std::memcpy(static_cast<void*>(&flipped), &word, sizeof word);
             bool const sameValue = flipped.Counter() == stamp.Counter() && flipped.Touched() == stamp.Touched();
             valueBits += sameValue ? 0 : 1;
             EXPECT_EQ(flipped == stamp, sameValue) << touches << " touches, bit " << bit;
@@ -71,6 +72,12 @@ TEST(TimeStampTest, EqualityTakesEveryValueBitAndNoSpareBit) {
         }
         EXPECT_EQ(valueBits, 15) << "14 counter bits and the flag";
     }
+    // A new stamp is all zero bytes: the word compare reads the padding too.
+    unsigned char const zero[sizeof(TimeStamp)] = {};
+    alignas(TimeStamp) unsigned char storage[sizeof(TimeStamp)];
+    std::memset(storage, 0xFF, sizeof storage);
+    auto const* const fresh = ::new (static_cast<void*>(storage)) TimeStamp();
+    EXPECT_EQ(std::memcmp(fresh, zero, sizeof zero), 0);
 }
 
 TEST(ModificationVocabularyPrintTest, EveryTextAndASentryForValuesOutsideTheTables) {
