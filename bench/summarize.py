@@ -6,7 +6,8 @@
 For every benchmark it takes the median over the repetitions (or the single
 run when there was only one) and gives the CPU time per item beside the
 baseline of the same shape from the same run, as a ratio. The baseline of
-"Shape/Variant/args" is "Shape/Baseline/args". Then it checks the targets.
+"Shape/Variant/args" is "Shape/Baseline/args". Then it checks the targets,
+ratios to the baseline and, where Qt's rows were built, times against Qt's.
 Exits with 1 when a benchmark reported an error (one of its checks failed).
 """
 
@@ -45,6 +46,13 @@ TARGETS = (
     ("Lattice/OncePerObject/12/64", "ratio", 2.0),
     ("CycleCheck/Library/0", "ratio", 3.0),
     ("CycleCheck/Library/1", "ratio", 3.0),
+    # Against Qt 6 in the same binary ("vs X": this row's time / X's, below 1 is ahead).
+    ("FanOut/Library/1000", "vs FanOut/QtNotifier/1000", 1.0),
+    ("FanOut/Library/100000", "vs FanOut/QtNotifier/100000", 1.0),
+    ("FanOut/Library/100000", "vs FanOut/QtSignal/100000", 1.0),
+    ("CreateDestroy/Library", "vs CreateDestroy/QtObject", 1.0),
+    ("WatcherPoll/List/100000", "vs WatcherPoll/QtPointer/100000", 1.0),
+    ("WatcherPoll/Loop/100000", "vs WatcherPoll/QtPointer/100000", 1.0),
     ("Save/Library/100000", "ratio", 3.0),
     ("Load/Library/100000", "ratio", 3.0),
 )
@@ -136,7 +144,15 @@ def main(paths):
         if entry is None or "error" in entry:
             print(f"| {name} {what} | missing | {fmt(limit)} | - |")
             continue
-        value = ratios.get(name) if what == "ratio" else entry.get(what)
+        if what.startswith("vs "):
+            other = rows.get(what[3:])
+            if other is None or "error" in other:
+                print(f"| {name} {what} | missing | {fmt(limit)} | - |")
+                continue
+            mine, theirs = per_item_ns(entry), per_item_ns(other)
+            value = mine / theirs if mine and theirs else None
+        else:
+            value = ratios.get(name) if what == "ratio" else entry.get(what)
         met = "yes" if value is not None and value <= limit else "NO"
         print(f"| {name} {what} | {fmt(value)} | {fmt(limit)} | {met} |")
     # A benchmark whose own check failed measured something else: say so by the exit status.

@@ -1,0 +1,83 @@
+// Qt 6 beside the library on node lifetime and watcher polls: QObject made
+// and deleted in batches, and QPointer watchers. Built when Qt 6 is found.
+#include "BenchSupport.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+#include <vector>
+
+namespace QelBench {
+namespace {
+
+constexpr std::size_t kQtBatch = 1000;
+
+void BM_CreateDestroyQtObject(benchmark::State& p_state) {
+    std::vector<QObject*> batch;
+    batch.reserve(kQtBatch);
+    std::uint64_t made = 0;
+    for (auto _ : p_state) {
+        for (std::size_t i = 0; i < kQtBatch; ++i) {
+            batch.push_back(new QObject());
+        }
+        benchmark::DoNotOptimize(batch.data());
+        made += batch.size();
+        for (QObject* object : batch) {
+            delete object;
+        }
+        batch.clear();
+    }
+    if (made != static_cast<std::uint64_t>(p_state.iterations()) * kQtBatch) {
+        p_state.SkipWithError("a batch made other than 1,000 objects");
+        return;
+    }
+    SetPerItem(p_state, kQtBatch);
+}
+
+// A subject with a stamp, watched through a QPointer (null once deleted)
+// and the stamp remembered: the watcher of a hand-written Qt model.
+struct QtSubject : QObject {
+    std::uint64_t stamp = 0;
+};
+struct QtWatcher {
+    QPointer<QtSubject> subject;
+    std::uint64_t last;
+    bool Modified() const { return subject.isNull() || subject->stamp != last; }
+};
+
+void BM_WatcherPollQtPointer(benchmark::State& p_state) {
+    std::size_t const count = static_cast<std::size_t>(p_state.range(0));
+    std::vector<std::unique_ptr<QtSubject>> subjects;
+    std::vector<QtWatcher> watchers;
+    subjects.reserve(count);
+    watchers.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        subjects.push_back(std::make_unique<QtSubject>());
+        watchers.push_back(QtWatcher{subjects.back().get(), 0});
+    }
+    auto poll = [&watchers] {
+        for (QtWatcher const& watcher : watchers) {
+            if (watcher.Modified()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::int64_t clean = 0;
+    for (auto _ : p_state) {
+        clean += poll() ? 0 : 1;
+    }
+    ++subjects[count - 1]->stamp;
+    if (clean != p_state.iterations() || !poll()) {
+        p_state.SkipWithError("a poll of clean watchers reported a change, or missed one");
+        return;
+    }
+    SetPerItem(p_state, count);
+}
+
+BENCHMARK(BM_CreateDestroyQtObject)->Name("CreateDestroy/QtObject");
+BENCHMARK(BM_WatcherPollQtPointer)->Name("WatcherPoll/QtPointer")->Arg(1000)->Arg(100000);
+
+}  // namespace
+}  // namespace QelBench
