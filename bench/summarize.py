@@ -7,7 +7,8 @@ For every benchmark it takes the median over the repetitions (or the single
 run when there was only one) and gives the CPU time per item beside the
 baseline of the same shape from the same run, as a ratio. The baseline of
 "Shape/Variant/args" is "Shape/Baseline/args". Then it checks the targets,
-ratios to the baseline and, where Qt's rows were built, times against Qt's.
+ratios to the baseline and, where Qt's and Coin's rows were built, times
+against theirs.
 Exits with 1 when a benchmark reported an error (one of its checks failed).
 """
 
@@ -53,6 +54,9 @@ TARGETS = (
     ("CreateDestroy/Library", "vs CreateDestroy/QtObject", 1.0),
     ("WatcherPoll/List/100000", "vs WatcherPoll/QtPointer/100000", 1.0),
     ("WatcherPoll/Loop/100000", "vs WatcherPoll/QtPointer/100000", 1.0),
+    ("CreateDestroy/Library", "vs CreateDestroy/CoinNode", 1.0),
+    ("WatcherPoll/Loop/100000", "vs WatcherPoll/CoinNodeId/100000", 1.0),
+    ("WatcherPoll/Loop/1000", "vs WatcherPoll/CoinNodeId/1000", 1.0),
     ("Save/Library/100000", "ratio", 3.0),
     ("Load/Library/100000", "ratio", 3.0),
 )

@@ -44,9 +44,10 @@ build_dir="$root/build-bench"
 results="$build_dir/results"
 
 install_dependencies
-# Qt 6 runs beside the library in the same binaries (its rows are left out
-# where it is missing and cannot be installed).
+# Qt 6 and Coin3D run beside the library in the same binaries (their rows
+# are left out where they are missing and cannot be installed).
 install_packages qt6-base-dev || echo "bench.sh: Qt 6 could not be installed; its rows are left out" >&2
+install_packages libcoin-dev || echo "bench.sh: Coin3D could not be installed; its rows are left out" >&2
 # Any python3 on the PATH will do for the summary.
 if ! command -v python3 >/dev/null 2>&1; then
   install_packages python3
