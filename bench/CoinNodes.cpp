@@ -79,8 +79,11 @@ void BM_WatcherPollCoinNodeId(benchmark::State& p_state) {
     SetPerItem(p_state, count);
 }
 
-BENCHMARK(BM_CreateDestroyCoinNode)->Name("CreateDestroy/CoinNode");
-BENCHMARK(BM_WatcherPollCoinNodeId)->Name("WatcherPoll/CoinNodeId")->Arg(1000)->Arg(100000);
-
 }  // namespace
+
+void RegisterCoinNodeRows() {
+    benchmark::RegisterBenchmark("CreateDestroy/CoinNode", BM_CreateDestroyCoinNode);
+    benchmark::RegisterBenchmark("WatcherPoll/CoinNodeId", BM_WatcherPollCoinNodeId)->Arg(1000)->Arg(100000);
+}
+
 }  // namespace QelBench

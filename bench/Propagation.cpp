@@ -258,6 +258,17 @@ BENCHMARK(BM_UpdateUnchanged)->Name("PropertyUpdate/Unchanged");
 BENCHMARK(BM_UpdateBaseline)->Name("PropertyUpdate/Baseline");
 
 }  // namespace
+
+// Qt's rows, where they are built, run after the library's (see Nodes.cpp).
+#ifdef QEL_BENCH_QT
+void RegisterQtPropagationRows();
+namespace {
+struct PeerRows {
+    PeerRows() { RegisterQtPropagationRows(); }
+} const g_peerRows;
+}  // namespace
+#endif
+
 }  // namespace QelBench
 
 QEL_BENCHMARK_MAIN()

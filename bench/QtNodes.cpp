@@ -76,8 +76,11 @@ void BM_WatcherPollQtPointer(benchmark::State& p_state) {
     SetPerItem(p_state, count);
 }
 
-BENCHMARK(BM_CreateDestroyQtObject)->Name("CreateDestroy/QtObject");
-BENCHMARK(BM_WatcherPollQtPointer)->Name("WatcherPoll/QtPointer")->Arg(1000)->Arg(100000);
-
 }  // namespace
+
+void RegisterQtNodeRows() {
+    benchmark::RegisterBenchmark("CreateDestroy/QtObject", BM_CreateDestroyQtObject);
+    benchmark::RegisterBenchmark("WatcherPoll/QtPointer", BM_WatcherPollQtPointer)->Arg(1000)->Arg(100000);
+}
+
 }  // namespace QelBench

@@ -74,8 +74,11 @@ void BM_FanOutQtNotifier(benchmark::State& p_state) {
     SetPerItem(p_state, count + 1);
 }
 
-BENCHMARK(BM_FanOutQtSignal)->Name("FanOut/QtSignal")->Arg(1000)->Arg(100000);
-BENCHMARK(BM_FanOutQtNotifier)->Name("FanOut/QtNotifier")->Arg(1000)->Arg(100000);
-
 }  // namespace
+
+void RegisterQtPropagationRows() {
+    benchmark::RegisterBenchmark("FanOut/QtSignal", BM_FanOutQtSignal)->Arg(1000)->Arg(100000);
+    benchmark::RegisterBenchmark("FanOut/QtNotifier", BM_FanOutQtNotifier)->Arg(1000)->Arg(100000);
+}
+
 }  // namespace QelBench
