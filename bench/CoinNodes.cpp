@@ -55,18 +55,8 @@ void BM_WatcherPollCoinNodeId(benchmark::State& p_state) {
         node->ref();
         watchers.push_back(CoinWatcher{node, node->getNodeId()});
     }
-    auto poll = [&watchers] {
-        for (CoinWatcher const& watcher : watchers) {
-            if (watcher.Modified()) {
-                return true;
-            }
-        }
-        return false;
-    };
-    std::int64_t clean = 0;
-    for (auto _ : p_state) {
-        clean += poll() ? 0 : 1;
-    }
+    auto poll = [&watchers] { return AnyModifiedLoop(watchers); };
+    std::int64_t const clean = CleanPolls(p_state, poll);
     watchers[count - 1].node->touch();
     bool const seen = poll();
     for (CoinWatcher const& watcher : watchers) {

@@ -289,10 +289,7 @@ void BM_WatcherPollList(benchmark::State& p_state) {
     for (std::size_t i = 0; i < count; ++i) {
         list.Append(Core::ModificationWatcher(static_cast<Core::IModifiable const&>(nodes[i])));
     }
-    std::int64_t clean = 0;
-    for (auto _ : p_state) {
-        clean += list.Modified() ? 0 : 1;
-    }
+    std::int64_t const clean = CleanPolls(p_state, [&list] { return list.Modified(); });
     if (clean != p_state.iterations() ||
         !PollSeesTouch([&] { return list.Modified(); }, [&] { nodes[count - 1].Touch(); })) {
         p_state.SkipWithError("a poll of clean watchers reported a change, or missed one");
@@ -309,18 +306,8 @@ void BM_WatcherPollLoop(benchmark::State& p_state) {
     for (std::size_t i = 0; i < count; ++i) {
         watchers.emplace_back(static_cast<Core::IModifiable const&>(nodes[i]));
     }
-    auto poll = [&watchers] {
-        for (Core::ModificationWatcher const& watcher : watchers) {
-            if (watcher.Modified()) {
-                return true;
-            }
-        }
-        return false;
-    };
-    std::int64_t clean = 0;
-    for (auto _ : p_state) {
-        clean += poll() ? 0 : 1;
-    }
+    auto poll = [&watchers] { return AnyModifiedLoop(watchers); };
+    std::int64_t const clean = CleanPolls(p_state, poll);
     if (clean != p_state.iterations() || !PollSeesTouch(poll, [&] { nodes[count - 1].Touch(); })) {
         p_state.SkipWithError("a poll of clean watchers reported a change, or missed one");
         return;
@@ -337,10 +324,7 @@ void BM_WatcherPollBaseline(benchmark::State& p_state) {
         watchers.push_back(Baseline::Watcher{&nodes[i], nodes[i].Stamp()});
     }
     auto poll = [&watchers] { return Baseline::AnyModified(watchers.data(), watchers.data() + watchers.size()); };
-    std::int64_t clean = 0;
-    for (auto _ : p_state) {
-        clean += poll() ? 0 : 1;
-    }
+    std::int64_t const clean = CleanPolls(p_state, poll);
     if (clean != p_state.iterations() ||
         !PollSeesTouch(poll, [&] { nodes[count - 1].Touch(Baseline::Self, nullptr); })) {
         p_state.SkipWithError("a poll of clean watchers reported a change, or missed one");
@@ -368,10 +352,7 @@ void BM_WatcherPollBaselineSized(benchmark::State& p_state) {
         watchers.push_back(Baseline::Watcher{nodes.back().get(), nodes.back()->Stamp()});
     }
     auto poll = [&watchers] { return Baseline::AnyModified(watchers.data(), watchers.data() + watchers.size()); };
-    std::int64_t clean = 0;
-    for (auto _ : p_state) {
-        clean += poll() ? 0 : 1;
-    }
+    std::int64_t const clean = CleanPolls(p_state, poll);
     if (clean != p_state.iterations() ||
         !PollSeesTouch(poll, [&] { nodes[count - 1]->Touch(Baseline::Self, nullptr); })) {
         p_state.SkipWithError("a poll of clean watchers reported a change, or missed one");

@@ -56,18 +56,8 @@ void BM_WatcherPollQtPointer(benchmark::State& p_state) {
         subjects.push_back(std::make_unique<QtSubject>());
         watchers.push_back(QtWatcher{subjects.back().get(), 0});
     }
-    auto poll = [&watchers] {
-        for (QtWatcher const& watcher : watchers) {
-            if (watcher.Modified()) {
-                return true;
-            }
-        }
-        return false;
-    };
-    std::int64_t clean = 0;
-    for (auto _ : p_state) {
-        clean += poll() ? 0 : 1;
-    }
+    auto poll = [&watchers] { return AnyModifiedLoop(watchers); };
+    std::int64_t const clean = CleanPolls(p_state, poll);
     ++subjects[count - 1]->stamp;
     if (clean != p_state.iterations() || !poll()) {
         p_state.SkipWithError("a poll of clean watchers reported a change, or missed one");

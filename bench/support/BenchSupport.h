@@ -326,6 +326,28 @@ private:
 
 /// Reports work per item: items per second, and the time per item as the
 /// counter "per_item" (in seconds, printed with an SI prefix).
+/// True as soon as one of `p_watchers`, in order, reports `Modified()`: the
+/// loop a client writes over watchers of its own.
+template <class Watchers>
+bool AnyModifiedLoop(Watchers const& p_watchers) {
+    for (auto const& watcher : p_watchers) {
+        if (watcher.Modified()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/// Runs the timed loop of a poll; returns how many polls answered clean.
+template <class Poll>
+std::int64_t CleanPolls(benchmark::State& p_state, Poll p_poll) {
+    std::int64_t clean = 0;
+    for (auto _ : p_state) {
+        clean += p_poll() ? 0 : 1;
+    }
+    return clean;
+}
+
 inline void SetPerItem(benchmark::State& p_state, std::uint64_t p_itemsPerIteration) {
     p_state.SetItemsProcessed(static_cast<std::int64_t>(p_state.iterations() * p_itemsPerIteration));
     p_state.counters["per_item"] =
