@@ -239,6 +239,22 @@ private:
     template <class T>
     static unsigned short TypeIdOf();
 
+    // True when T takes Node's TouchThis and Name as they are: its end then
+    // tells nobody but the node itself while it has no dependents and no
+    // subscribers, and the deleter does that part without the calls.
+    // Anything else (an override anywhere below Node, an ambiguous name)
+    // gives false and the full announcement.
+    template <class T, class = void>
+    struct KeepsNodeTouch : std::false_type {};
+    template <class T>
+    struct KeepsNodeTouch<
+        T, std::enable_if_t<std::is_same<decltype(&T::TouchThis), decltype(&Node::TouchThis)>::value &&
+                            std::is_same<decltype(&T::Name), decltype(&Node::Name)>::value>> : std::true_type {};
+
+    // The node's own part of the Deallocate announcement, where
+    // _keepsNodeTouch says that is all of it; otherwise SendDeallocate.
+    void EndQuietlyOrSendDeallocate();
+
     WeakPtr<Node> _self;
     Utility::LightString_Base<char> _name;
     PropertyMap _propertyMap;
@@ -246,6 +262,7 @@ private:
     int _uniqueId;
     unsigned int _userTag;
     unsigned short _typeId;
+    bool _keepsNodeTouch;  // set by Create from KeepsNodeTouch; in padding
     Dependencies _deps;
 };
 
@@ -348,6 +365,7 @@ Ptr<T> Node::Create(A&&... p_args) {
     Node& node = *object;
     node._self = result;
     node._typeId = typeId;
+    node._keepsNodeTouch = KeepsNodeTouch<T>::value;
     return result;
 }
 

@@ -25,7 +25,7 @@ void NodeInternals::DeleteOne(Node* p_node) noexcept {
             logger.dout("Trace") << "delete node id(" << p_node->_uniqueId << ") type(" << p_node->_typeId
                                  << ") : count = " << count << std::endl;
         }
-        p_node->SendDeallocate();
+        p_node->EndQuietlyOrSendDeallocate();
         p_node->Deps().Clear();
         // The block starts at the most derived object, which need not be
         // where its Node part is (a class may list another base first).
@@ -78,6 +78,18 @@ void RegisterDeletionCleaner() {
 }  // namespace
 
 }  // namespace Private
+
+void Node::EndQuietlyOrSendDeallocate() {
+    // What TouchSelf(Deallocate) comes to for Node's own TouchThis on a node
+    // that nobody hears: the stamp advances (a derived destructor may read
+    // it) and the flag is set. The name it would have built goes nowhere.
+    if (_keepsNodeTouch && !IsDeallocated() && !Modifiable<0>::_subscribed && _deps.Empty()) {
+        _time.Touch();
+        Modifiable<0>::_deallocated = true;
+        return;
+    }
+    SendDeallocate();
+}
 
 void Node::Deleter(Node* p_node) {
     Private::DeletionState& state = Private::t_deletion;

@@ -8,6 +8,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include <sstream>
+#include <functional>
 #include <stdexcept>
 #include <tuple>
 #include <typeinfo>
@@ -421,4 +422,88 @@ TEST(NodeIdentityTest, AnIdentityAskedForDuringConstructionOrDestructionIsTheNod
     IdentifiedThenThrows::sink = IModifiable::Identifier();
     early = late = IModifiable::Identifier();
     EXPECT_EQ(Counters(), before);
+}
+
+namespace {
+// What a node sees of its own end in its destructor.
+struct EndSeen {
+    TimeStamp time;
+    bool deallocated = false;
+    int names = 0;
+    std::string heard;
+};
+
+struct SeesItsEnd : Node {
+    explicit SeesItsEnd(EndSeen* p_seen) : seen(p_seen) {}
+    ~SeesItsEnd() override {
+        seen->time = Time();
+        seen->deallocated = IsDeallocated();
+    }
+    EndSeen* seen;
+};
+
+struct NamesItself : SeesItsEnd {
+    using SeesItsEnd::SeesItsEnd;
+    std::string const Name() const override {
+        ++seen->names;
+        return "named";
+    }
+};
+
+struct HearsItself : SeesItsEnd {
+    using SeesItsEnd::SeesItsEnd;
+    void TouchThis(ModifiableType type, Change change, Relationship relationship, WeakPtr<Node> const& p_originator,
+                   std::string const& name, boost::any const& value) override {
+        std::ostringstream text;
+        text << change << relationship << "[" << name << "]";
+        seen->heard += text.str();
+        Node::TouchThis(type, change, relationship, p_originator, name, value);
+    }
+};
+
+// Takes its base's override: the class itself declares neither call.
+struct HearsThroughItsBase : HearsItself {
+    using HearsItself::HearsItself;
+};
+
+template <class T>
+EndSeen EndOf(std::function<void(Ptr<T> const&)> const& p_prepare = {}) {
+    EndSeen seen;
+    Ptr<T> node = Node::Create<T>(&seen);
+    if (p_prepare) {
+        p_prepare(node);
+    }
+    TimeStamp expected = node->Time();
+    expected.Touch();
+    node = Ptr<T>();
+    EXPECT_EQ(seen.time, expected) << typeid(T).name() << ": the end advances the stamp once";
+    EXPECT_TRUE(seen.deallocated) << typeid(T).name();
+    return seen;
+}
+}  // namespace
+
+// The deleter skips the calls of the Deallocate announcement where nobody
+// would see them; every class and every listener must still see the same end.
+TEST(NodeLifetimeTest, EveryNodeSeesTheSameEndWhateverItOverridesOrWhoeverListens) {
+    EXPECT_EQ(EndOf<SeesItsEnd>().names, 0);
+    EXPECT_EQ(EndOf<NamesItself>().names, 1) << "an own Name is asked once, for the announcement";
+    EXPECT_EQ(EndOf<HearsItself>().heard, "change(deallocate)relationship(self)[]");
+    EXPECT_EQ(EndOf<HearsThroughItsBase>().heard, "change(deallocate)relationship(self)[]");
+
+    // A plain node with a listener or a dependent still announces its end.
+    std::string log;
+    Subscription heard;
+    EndOf<SeesItsEnd>([&](Ptr<SeesItsEnd> const& p_node) {
+        heard = p_node->OnTouched([&](TouchEvent const& p_event) {
+            std::ostringstream text;
+            text << p_event.change << p_event.relationship;
+            log += text.str();
+        });
+    });
+    EXPECT_EQ(log, "change(deallocate)relationship(self)");
+
+    EndSeen dependentSeen;  // outlives the dependent, which writes to it as it ends
+    auto const dependent = Node::Create<HearsItself>(&dependentSeen);
+    EndOf<SeesItsEnd>([&](Ptr<SeesItsEnd> const& p_node) { p_node->Deps().Insert(*dependent); });
+    EXPECT_EQ(dependentSeen.heard, "change(deallocate)relationship(explicit)[]");
 }
