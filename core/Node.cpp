@@ -18,6 +18,13 @@ namespace {
 
 qelthreads::atomic<int> g_uniqueIdCounter;
 
+// Create default-initialises a class as large as Node: that is only the
+// same as T() while no member of a derived class can hide in Node's size.
+struct OneMoreByte : Node {
+    char byte;
+};
+static_assert(sizeof(OneMoreByte) > sizeof(Node), "Node has no tail padding");
+
 void DoNothingDeleter(void* /*p_object*/) {}
 
 }  // namespace

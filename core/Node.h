@@ -355,7 +355,14 @@ Ptr<T> Node::Create(A&&... p_args) {
     void* const memory = Allocator(sizeof(T));
     T* object = nullptr;
     try {
-        object = ::new (memory) T(std::forward<A>(p_args)...);
+        if constexpr (sizeof...(A) == 0 && sizeof(T) == sizeof(Node)) {
+            // T adds no data (Node has no tail padding that could hold
+            // any), so T() would only zero bytes that Node's constructor
+            // writes anyway.
+            object = ::new (memory) T;
+        } else {
+            object = ::new (memory) T(std::forward<A>(p_args)...);
+        }
     } catch (...) {
         ReleaseFailedConstruction(memory);
         throw;

@@ -465,12 +465,9 @@ struct TrackerCleaner {
     }
 };
 
-void Count(std::int64_t p_bytes, std::int64_t p_blocks) noexcept {
+// A thread's first block, and blocks after its end.
+__attribute__((noinline)) void CountFirstOrLate(std::int64_t p_bytes, std::int64_t p_blocks) noexcept {
     TrackerThread& thread = t_tracker;
-    if (thread.counts != nullptr) {
-        thread.counts->Add(p_bytes, p_blocks);
-        return;
-    }
     if (!thread.ended) {
         try {
             static thread_local TrackerCleaner cleaner;
@@ -492,6 +489,15 @@ void Count(std::int64_t p_bytes, std::int64_t p_blocks) noexcept {
     }
     Registry().endedBytes.fetch_add(p_bytes);
     Registry().endedBlocks.fetch_add(p_blocks);
+}
+
+inline void Count(std::int64_t p_bytes, std::int64_t p_blocks) noexcept {
+    TrackerCounts* const counts = t_tracker.counts;
+    if (__builtin_expect(counts != nullptr, 1)) {
+        counts->Add(p_bytes, p_blocks);
+        return;
+    }
+    CountFirstOrLate(p_bytes, p_blocks);
 }
 
 // Bytes and blocks in use over all threads.

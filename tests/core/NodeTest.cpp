@@ -44,6 +44,7 @@ struct NeedsArgument : Node {
     explicit NeedsArgument(int) {}
 };
 struct Spawned : Node {};
+struct NoDataOfItsOwn : Node {};
 
 // Creates a node of a class not registered yet when `spawn` is set.
 struct Spawner : Node {
@@ -321,6 +322,19 @@ TEST(NodeLifetimeTest, ANewNodeStartsBlankWithTheDefaults) {
     EXPECT_EQ(node->name, "");
     EXPECT_TRUE(node->time == TimeStamp());
     EXPECT_TRUE(node->Deps().Empty());
+
+    // A class without data of its own is made without T()'s zeroing: its
+    // start must not depend on what the memory held before.
+    for (int round = 0; round < 2; ++round) {
+        auto const plain = Node::Create<NoDataOfItsOwn>();
+        EXPECT_EQ(plain.Get()->*UserTagTag::pointer, 4294967295u);
+        EXPECT_EQ(plain->Name(), "");
+        EXPECT_TRUE(plain->Time() == TimeStamp());
+        EXPECT_FALSE(plain->IsDeallocated());
+        EXPECT_TRUE(plain->Deps().Empty());
+        (plain.Get()->*UserTagTag::pointer) = 7;  // the next round may get this memory back
+        plain->Touch();
+    }
     EXPECT_NE(TypeIdOf(node), 0xFFFF);  // set by the creation step
 }
 
