@@ -8,10 +8,6 @@ namespace Qel {
 namespace Chart {
 namespace Core {
 
-Dependencies::Dependencies() noexcept : _list() {}
-
-Dependencies::~Dependencies() { Clear(); }
-
 bool Dependencies::IsBeingWalked() const { return (_list.UserBits() & kWalkedBit) != 0; }
 
 void Dependencies::RefuseWhileWalked(Private::Report p_report) const {

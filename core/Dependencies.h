@@ -38,8 +38,13 @@ class DependencyWalk;
 /// keeps the old entries until it is done with them and then frees them.
 class QELCORE_API Dependencies {
 public:
-    Dependencies() noexcept;
-    ~Dependencies();
+    // Inline: every node makes and ends one, most of them empty.
+    Dependencies() noexcept : _list() {}
+    ~Dependencies() {
+        if (!Empty()) {
+            Clear();
+        }
+    }
     Dependencies(Dependencies const&) = delete;
     Dependencies& operator=(Dependencies const&) = delete;
 

@@ -26,13 +26,11 @@ void IExplicitRef::UnregisterFrom(Node& p_owner, IExplicitRef const& p_ref, char
     }
 }
 
-ExplicitRefMap::ExplicitRefMap() noexcept : _refs() {}
 ExplicitRefMap::ExplicitRefMap(ExplicitRefMap const& p_other) : _refs(p_other._refs) {}
 ExplicitRefMap& ExplicitRefMap::operator=(ExplicitRefMap const& p_other) {
     _refs = p_other._refs;  // LightArray's assignment copies, then frees the old block
     return *this;
 }
-ExplicitRefMap::~ExplicitRefMap() = default;
 
 std::uint64_t ExplicitRefMap::Size() const { return _refs.Size(); }
 

@@ -57,10 +57,10 @@ protected:
 /// objects but have storage of their own.
 class QELCORE_API ExplicitRefMap {
 public:
-    ExplicitRefMap() noexcept;
+    ExplicitRefMap() noexcept : _refs() {}
     ExplicitRefMap(ExplicitRefMap const& p_other);
     ExplicitRefMap& operator=(ExplicitRefMap const& p_other);
-    ~ExplicitRefMap();
+    ~ExplicitRefMap() = default;
 
     /// The number of registered references.
     std::uint64_t Size() const;

@@ -20,10 +20,9 @@ namespace Private {
 void NodeInternals::DeleteOne(Node* p_node) noexcept {
     try {
         int const count = Node::_debugNodeCount.load();
-        qeldebug::logger& logger = Utility::GetLogger();
         if (!qeldebug::logger::quiet()) {  // an inactive channel costs no formatting
-            logger.dout("Trace") << "delete node id(" << p_node->_uniqueId << ") type(" << p_node->_typeId
-                                 << ") : count = " << count << std::endl;
+            Utility::GetLogger().dout("Trace") << "delete node id(" << p_node->_uniqueId << ") type("
+                                               << p_node->_typeId << ") : count = " << count << std::endl;
         }
         p_node->EndQuietlyOrSendDeallocate();
         p_node->Deps().Clear();

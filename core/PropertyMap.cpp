@@ -18,8 +18,6 @@ void IProperty::UnregisterFrom(Node& p_owner, IProperty const& p_property, char 
     PropertyCreator::RemovePropertyEntry(p_owner, p_property, p_text);
 }
 
-PropertyMap::PropertyMap() noexcept : _properties() {}
-PropertyMap::~PropertyMap() = default;
 
 std::uint64_t PropertyMap::Size() const { return _properties.Size(); }
 

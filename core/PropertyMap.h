@@ -61,8 +61,8 @@ protected:
 /// the same address, as long as the node.
 class QELCORE_API PropertyMap {
 public:
-    PropertyMap() noexcept;
-    ~PropertyMap();
+    PropertyMap() noexcept : _properties() {}
+    ~PropertyMap() = default;
     PropertyMap(PropertyMap const&) = delete;
     PropertyMap& operator=(PropertyMap const&) = delete;
 
