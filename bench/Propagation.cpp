@@ -259,15 +259,26 @@ BENCHMARK(BM_UpdateBaseline)->Name("PropertyUpdate/Baseline");
 
 }  // namespace
 
-// Qt's rows, where they are built, run after the library's (see Nodes.cpp).
+// Qt's and Coin's rows, where they are built, run after the library's (see
+// Nodes.cpp).
 #ifdef QEL_BENCH_QT
 void RegisterQtPropagationRows();
+#endif
+#ifdef QEL_BENCH_COIN
+void RegisterCoinPropagationRows();
+#endif
 namespace {
 struct PeerRows {
-    PeerRows() { RegisterQtPropagationRows(); }
+    PeerRows() {
+#ifdef QEL_BENCH_QT
+        RegisterQtPropagationRows();
+#endif
+#ifdef QEL_BENCH_COIN
+        RegisterCoinPropagationRows();
+#endif
+    }
 } const g_peerRows;
 }  // namespace
-#endif
 
 }  // namespace QelBench
 

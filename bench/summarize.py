@@ -54,6 +54,9 @@ TARGETS = (
     ("CreateDestroy/Library", "vs CreateDestroy/QtObject", 1.0),
     ("WatcherPoll/List/100000", "vs WatcherPoll/QtPointer/100000", 1.0),
     ("WatcherPoll/Loop/100000", "vs WatcherPoll/QtPointer/100000", 1.0),
+    # Against Coin3D, the same way.
+    ("FanOut/Library/1000", "vs FanOut/CoinParents/1000", 1.0),
+    ("FanOut/Library/100000", "vs FanOut/CoinParents/100000", 1.0),
     ("CreateDestroy/Library", "vs CreateDestroy/CoinNode", 1.0),
     ("WatcherPoll/Loop/100000", "vs WatcherPoll/CoinNodeId/100000", 1.0),
     ("WatcherPoll/Loop/1000", "vs WatcherPoll/CoinNodeId/1000", 1.0),

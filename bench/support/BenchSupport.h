@@ -142,6 +142,17 @@ public:
         for (std::size_t i = 0; i < p_shape.count; ++i) {
             _nodes.push_back(Core::Node::Create<T>());
         }
+        // Room first, as a model with wide lists reserves it: a list grown
+        // one exact-size block at a time copies itself on every insert.
+        std::vector<std::size_t> degrees(p_shape.count, 0);
+        for (auto const& edge : p_shape.edges) {
+            ++degrees[edge.first];
+        }
+        for (std::size_t i = 0; i < p_shape.count; ++i) {
+            if (degrees[i] > 1) {
+                _nodes[i]->Deps().Reserve(degrees[i]);
+            }
+        }
         for (auto const& edge : p_shape.edges) {
             _nodes[edge.first]->Deps().Insert(*_nodes[edge.second]);
         }
