@@ -13,6 +13,18 @@ namespace Qel {
 namespace Chart {
 namespace Core {
 
+// Node::TouchThis (at the end of this file) with a relationship other than Self.
+inline bool Node::TouchAsDependent(IModifiable::ModifiableType type, IModifiable::Change change,
+                                   IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
+                                   std::string const& name, boost::any const& value) {
+    _time.Touch();
+    if (__builtin_expect(static_cast<bool>(Modifiable<0>::_subscribed), 0)) {
+        TouchSubscribed(type, change, relationship, p_originator, name, value);
+        return false;
+    }
+    return true;
+}
+
 namespace Private {
 
 // The depth-first walk over dependents lists. Instead of recursing once per
@@ -45,6 +57,12 @@ private:
     // and gives exactly what dynamic_cast gives.
     class TrackerCasts {
     public:
+        // `p_object` as a node, or null when it is none.
+        Node* NodeOf(IModifiable* p_object) {
+            Entry const& entry = Find(p_object);
+            return entry.kind == Kind::Node ? Apply<Node>(p_object, entry.offset) : nullptr;
+        }
+
         // The dependents list of `p_object`, or null when it is no tracker.
         // A node's list is its own member (Node::Deps is final), read here
         // without the virtual call.
@@ -365,9 +383,20 @@ void DependencyWalk::Run(IModifiable* p_origin, Dependencies& p_dependents, IMod
             }
             IModifiable::Relationship const relationship = frame.relationship;
             std::size_t const level = stack.size - 1;
-            dependent->TouchThis(p_type, p_change, relationship, p_originator, p_name, p_value);
-            // The call may have started walks of its own (the stack may have
-            // moved) or ended the dependent itself.
+            Node* const node = casts.NodeOf(dependent);
+            if (node != nullptr && node->TakesNodeTouch()) {
+                if (node->TouchAsDependent(p_type, p_change, relationship, p_originator, p_name, p_value)) {
+                    // No client code ran: the node is there and the stack as it was.
+                    if (!node->_deps.Empty()) {
+                        Push(stack, base, nested, node->_deps, relationship);
+                    }
+                    continue;
+                }
+            } else {
+                dependent->TouchThis(p_type, p_change, relationship, p_originator, p_name, p_value);
+            }
+            // The call (or the node's subscribers) may have started walks of
+            // their own (the stack may have moved) or ended the dependent.
             Frame& current = stack.items[level];
             if (entry.Expired()) {
                 current.expiredSeen = true;

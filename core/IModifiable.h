@@ -88,10 +88,14 @@ public:
 template <int N>
 class QELCORE_API Modifiable : public IModifiable {
 public:
-    Modifiable() noexcept : _deallocated(false), _subscribed(false) {}
+    Modifiable() noexcept : _deallocated(false), _subscribed(false), _keepsNodeTouch(false), _keepsNodeName(false) {}
     /// Copies the deallocated flag; subscriptions stay with the original.
     Modifiable(Modifiable const& p_other) noexcept
-        : IModifiable(p_other), _deallocated(p_other._deallocated), _subscribed(false) {}
+        : IModifiable(p_other),
+          _deallocated(p_other._deallocated),
+          _subscribed(false),
+          _keepsNodeTouch(false),
+          _keepsNodeName(false) {}
     Modifiable& operator=(Modifiable const& p_other) noexcept {
         _deallocated = p_other._deallocated;
         return *this;
@@ -142,6 +146,12 @@ private:
     // finds none: it shares the byte of `_deallocated`, so objects keep their
     // size, and without it a touch never looks at the subscriber table.
     bool _subscribed : 1;
+    // Set by Node::Create for a class that takes Node's TouchThis, and its
+    // Name, as they are: the walk and the deleter then do their steps
+    // without the calls. In this byte, a walk reads them with the flags it
+    // reads anyway.
+    bool _keepsNodeTouch : 1;
+    bool _keepsNodeName : 1;
 };
 
 }  // namespace Core

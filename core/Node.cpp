@@ -67,7 +67,6 @@ Node::Node()
       _uniqueId(++g_uniqueIdCounter),
       _userTag(4294967295u),
       _typeId(0xFFFF),
-      _keepsNodeTouch(false),
       _deps() {
     ++_debugNodeCount;
 }

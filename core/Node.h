@@ -239,21 +239,35 @@ private:
     template <class T>
     static unsigned short TypeIdOf();
 
-    // True when T takes Node's TouchThis and Name as they are: its end then
-    // tells nobody but the node itself while it has no dependents and no
-    // subscribers, and the deleter does that part without the calls.
-    // Anything else (an override anywhere below Node, an ambiguous name)
-    // gives false and the full announcement.
+    // True when T takes Node's TouchThis (Name) as it is: a walk then
+    // touches such a dependent without the virtual call, and the end of a
+    // node that keeps both tells nobody but the node itself while it has no
+    // dependents and no subscribers. Anything else (an override anywhere
+    // below Node, an ambiguous name) gives false and the calls.
     template <class T, class = void>
     struct KeepsNodeTouch : std::false_type {};
     template <class T>
-    struct KeepsNodeTouch<
-        T, std::enable_if_t<std::is_same<decltype(&T::TouchThis), decltype(&Node::TouchThis)>::value &&
-                            std::is_same<decltype(&T::Name), decltype(&Node::Name)>::value>> : std::true_type {};
+    struct KeepsNodeTouch<T, std::enable_if_t<std::is_same<decltype(&T::TouchThis), decltype(&Node::TouchThis)>::value>>
+        : std::true_type {};
+    template <class T, class = void>
+    struct KeepsNodeName : std::false_type {};
+    template <class T>
+    struct KeepsNodeName<T, std::enable_if_t<std::is_same<decltype(&T::Name), decltype(&Node::Name)>::value>>
+        : std::true_type {};
 
     // The node's own part of the Deallocate announcement, where
-    // _keepsNodeTouch says that is all of it; otherwise SendDeallocate.
+    // the two flags say that is all of it; otherwise SendDeallocate.
     void EndQuietlyOrSendDeallocate();
+
+    // Whether Create found that the node's class keeps Node's TouchThis.
+    bool TakesNodeTouch() const noexcept { return Modifiable<0>::_keepsNodeTouch; }
+
+    // TouchThis of a class that keeps Node's, as a walk calls it for a
+    // dependent (never with Self), without the virtual call. False when
+    // subscribers ran: they may have ended the node.
+    bool TouchAsDependent(IModifiable::ModifiableType type, IModifiable::Change change,
+                          IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
+                          std::string const& name, boost::any const& value);
 
     WeakPtr<Node> _self;
     Utility::LightString_Base<char> _name;
@@ -262,7 +276,6 @@ private:
     int _uniqueId;
     unsigned int _userTag;
     unsigned short _typeId;
-    bool _keepsNodeTouch;  // set by Create from KeepsNodeTouch; in padding
     Dependencies _deps;
 };
 
@@ -372,7 +385,8 @@ Ptr<T> Node::Create(A&&... p_args) {
     Node& node = *object;
     node._self = result;
     node._typeId = typeId;
-    node._keepsNodeTouch = KeepsNodeTouch<T>::value;
+    node.Modifiable<0>::_keepsNodeTouch = KeepsNodeTouch<T>::value;
+    node.Modifiable<0>::_keepsNodeName = KeepsNodeName<T>::value;
     return result;
 }
 

@@ -21,8 +21,8 @@ void NodeInternals::DeleteOne(Node* p_node) noexcept {
     try {
         int const count = Node::_debugNodeCount.load();
         if (!qeldebug::logger::quiet()) {  // an inactive channel costs no formatting
-            Utility::GetLogger().dout("Trace") << "delete node id(" << p_node->_uniqueId << ") type("
-                                               << p_node->_typeId << ") : count = " << count << std::endl;
+            Utility::GetLogger().dout("Trace") << "delete node id(" << p_node->_uniqueId << ") type(" << p_node->_typeId
+                                               << ") : count = " << count << std::endl;
         }
         p_node->EndQuietlyOrSendDeallocate();
         p_node->Deps().Clear();
@@ -82,7 +82,8 @@ void Node::EndQuietlyOrSendDeallocate() {
     // What TouchSelf(Deallocate) comes to for Node's own TouchThis on a node
     // that nobody hears: the stamp advances (a derived destructor may read
     // it) and the flag is set. The name it would have built goes nowhere.
-    if (_keepsNodeTouch && !IsDeallocated() && !Modifiable<0>::_subscribed && _deps.Empty()) {
+    if (Modifiable<0>::_keepsNodeTouch && Modifiable<0>::_keepsNodeName && !IsDeallocated() &&
+        !Modifiable<0>::_subscribed && _deps.Empty()) {
         _time.Touch();
         Modifiable<0>::_deallocated = true;
         return;

@@ -15,6 +15,17 @@
 #include <streambuf>
 #include <utility>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QELDEBUG_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QELDEBUG_ASAN 1
+#endif
+#endif
+#ifdef QELDEBUG_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace qeldebug {
 
 namespace {
@@ -352,10 +363,32 @@ std::size_t RawBytes(std::uint64_t p_size) noexcept {
 // Kept when below kCachedClasses.
 std::size_t SizeClass(std::size_t p_rawBytes) noexcept { return p_rawBytes / kClassBytes - 1; }
 
+// Under AddressSanitizer a kept block, and the node part of a block whose
+// companion is still held, are poisoned as freed heap would be: a use after
+// the end is reported, not hidden by the reuse.
+void Poison(void const* p_memory, std::size_t p_bytes) noexcept {
+#ifdef QELDEBUG_ASAN
+    ASAN_POISON_MEMORY_REGION(p_memory, p_bytes);
+#else
+    (void)p_memory;
+    (void)p_bytes;
+#endif
+}
+void Unpoison(void const* p_memory, std::size_t p_bytes) noexcept {
+#ifdef QELDEBUG_ASAN
+    ASAN_UNPOISON_MEMORY_REGION(p_memory, p_bytes);
+#else
+    (void)p_memory;
+    (void)p_bytes;
+#endif
+}
+
 void* PopRaw(BlockCache& p_cache, std::size_t p_class) noexcept {
     void* const raw = p_cache.heads[p_class];
+    std::size_t const rawBytes = (p_class + 1) * kClassBytes;
     std::memcpy(&p_cache.heads[p_class], raw, sizeof(void*));
-    p_cache.bytes -= (p_class + 1) * kClassBytes;
+    Unpoison(raw, rawBytes);
+    p_cache.bytes -= rawBytes;
     return raw;
 }
 
@@ -388,6 +421,7 @@ void FreeRaw(char* p_raw, std::uint64_t p_size) noexcept {
     std::size_t const sizeClass = SizeClass(rawBytes);
     BlockCache& cache = t_blocks;
     if (sizeClass >= kCachedClasses || cache.ended || cache.bytes + rawBytes > kCacheBytes) {
+        Unpoison(p_raw, rawBytes);
         std::free(p_raw);
         return;
     }
@@ -397,11 +431,14 @@ void FreeRaw(char* p_raw, std::uint64_t p_size) noexcept {
             (void)cleaner;
             cache.cleanerRegistered = true;
         } catch (...) {
+            Unpoison(p_raw, rawBytes);
             std::free(p_raw);
             return;
         }
     }
+    Unpoison(p_raw, rawBytes);  // a block freed while held had its node part poisoned
     std::memcpy(p_raw, &cache.heads[sizeClass], sizeof(void*));
+    Poison(p_raw + sizeof(void*), rawBytes - sizeof(void*));
     cache.heads[sizeClass] = p_raw;
     cache.bytes += rawBytes;
 }
@@ -539,6 +576,7 @@ std::size_t allocationtracker::deallocate(void* p_block) {
     std::uint64_t const size = value & ~kStateBits;
     if ((value & kHeld) != 0) {
         WriteWord(word, value | kDeallocated);
+        Poison(p_block, static_cast<std::size_t>(size));
     } else {
         FreeRaw(RawOf(word, value), size);
     }

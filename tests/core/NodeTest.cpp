@@ -7,8 +7,8 @@
 #include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
 
-#include <sstream>
 #include <functional>
+#include <sstream>
 #include <stdexcept>
 #include <tuple>
 #include <typeinfo>

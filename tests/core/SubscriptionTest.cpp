@@ -185,6 +185,24 @@ TEST(SubscriptionTest, ACallbackMayEndTheObjectItListensTo) {
     Subscription const changed = owner->_width.OnChanged([&](Property<int> const&) { called = true; });
     owner->_width.Set(1);
     EXPECT_FALSE(called || changed.Active());
+
+    // A dependent that its own callback ends is not followed: the walk
+    // must not read the list of a node that is gone (AddressSanitizer
+    // reports such a read, the tracker's kept memory included).
+    Ptr<Gauge> top = Node::Create<Gauge>("t"), middle = Node::Create<Gauge>("m");
+    Ptr<Gauge> const low = Node::Create<Gauge>("l");
+    top->Deps().Insert(*middle);
+    middle->Deps().Insert(*low);
+    log.clear();
+    Subscription const middleEnder = middle->OnTouched([&](TouchEvent const& p_event) {
+        if (p_event.change == IM::Force) {
+            middle = Ptr<Gauge>();
+        }
+    });
+    Subscription const lowHeard = LogTouches(low, log);
+    top->Touch();
+    EXPECT_EQ(log, "lE-") << "only the end of the middle node reaches the low one";
+    EXPECT_FALSE(middle);
 }
 
 TEST(SubscriptionTest, AThrowingCallbackReachesTheCallerLeavingNoListMarkedAndNoSubscriptionLost) {
