@@ -480,6 +480,15 @@ struct HearsThroughItsBase : HearsItself {
     using HearsItself::HearsItself;
 };
 
+using TakesTouchTag = MemberTag<bool (Node::*)() const noexcept>;
+}  // namespace
+
+template struct graphtest::PrivateMember<TakesTouchTag, &Node::TakesNodeTouch>;
+
+namespace {
+// Whether the walk may touch the node without the virtual call.
+bool TakesNodeTouch(Node const& p_node) { return (p_node.*TakesTouchTag::pointer)(); }
+
 template <class T>
 EndSeen EndOf(std::function<void(Ptr<T> const&)> const& p_prepare = {}) {
     EndSeen seen;
@@ -499,6 +508,13 @@ EndSeen EndOf(std::function<void(Ptr<T> const&)> const& p_prepare = {}) {
 // The deleter skips the calls of the Deallocate announcement where nobody
 // would see them; every class and every listener must still see the same end.
 TEST(NodeLifetimeTest, EveryNodeSeesTheSameEndWhateverItOverridesOrWhoeverListens) {
+    // Only a class whose TouchThis is Node's own is touched without the call.
+    EndSeen unused;
+    EXPECT_TRUE(TakesNodeTouch(*Node::Create<SeesItsEnd>(&unused)));
+    EXPECT_TRUE(TakesNodeTouch(*Node::Create<NamesItself>(&unused)));
+    EXPECT_FALSE(TakesNodeTouch(*Node::Create<HearsItself>(&unused)));
+    EXPECT_FALSE(TakesNodeTouch(*Node::Create<HearsThroughItsBase>(&unused)));
+
     EXPECT_EQ(EndOf<SeesItsEnd>().names, 0);
     EXPECT_EQ(EndOf<NamesItself>().names, 1) << "an own Name is asked once, for the announcement";
     EXPECT_EQ(EndOf<HearsItself>().heard, "change(deallocate)relationship(self)[]");
