@@ -191,7 +191,8 @@ protected:
     /// then walks the dependents, depth first and in list order, with
     /// `Explicit` for direct dependents, `Implicit` below, and this node as
     /// originator. Expired entries are skipped and their lists squeezed
-    /// afterwards.
+    /// afterwards. A walk touches a node whose class keeps this function
+    /// without a virtual call; an override is called through the vtable.
     void TouchThis(IModifiable::ModifiableType type, IModifiable::Change change, IModifiable::Relationship relationship,
                    WeakPtr<Node> const& p_originator, std::string const& name, boost::any const& value) override;
 
