@@ -18,7 +18,6 @@ void IProperty::UnregisterFrom(Node& p_owner, IProperty const& p_property, char 
     PropertyCreator::RemovePropertyEntry(p_owner, p_property, p_text);
 }
 
-
 std::uint64_t PropertyMap::Size() const { return _properties.Size(); }
 
 void PropertyMap::Create(IProperty& p_property) {
