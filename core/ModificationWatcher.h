@@ -47,7 +47,7 @@ public:
         if (_stamp != nullptr) {
             return *_stamp != _lastTime;
         }
-        return _subject->Time() != _lastTime;
+        return _subject.Id().Address()->Time() != _lastTime;  // live: tested above
     }
     /// Same answer as `Modified()` in every state.
     bool ModifiedOrEmpty() const;
