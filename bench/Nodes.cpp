@@ -16,15 +16,19 @@ namespace {
 // not one node made and dropped at a time.
 
 constexpr std::size_t kBatch = 1000;
+// A model loaded or dropped whole: more than the tracker keeps per thread,
+// so the heap itself serves and takes back most of the blocks.
+constexpr std::size_t kLargeBatch = 100000;
 
+template <std::size_t Batch>
 void BM_CreateDestroyLibrary(benchmark::State& p_state) {
     // Registers the class and warms the allocator before the clock runs.
     int const firstId = Core::Accessors::NodeAccess(Core::Node::Create<EmptyNode>()).UniqueId();
     int const countBefore = Core::Node::_debugNodeCount.load();
     std::vector<Core::Ptr<EmptyNode>> batch;
-    batch.reserve(kBatch);
+    batch.reserve(Batch);
     for (auto _ : p_state) {
-        for (std::size_t i = 0; i < kBatch; ++i) {
+        for (std::size_t i = 0; i < Batch; ++i) {
             batch.push_back(Core::Node::Create<EmptyNode>());
         }
         benchmark::DoNotOptimize(batch.data());
@@ -33,22 +37,23 @@ void BM_CreateDestroyLibrary(benchmark::State& p_state) {
     int const lastId = Core::Accessors::NodeAccess(Core::Node::Create<EmptyNode>()).UniqueId();
     // Every iteration made exactly one batch and every node is gone again.
     if (static_cast<std::int64_t>(lastId) - firstId - 1 !=
-            static_cast<std::int64_t>(p_state.iterations()) * static_cast<std::int64_t>(kBatch) ||
+            static_cast<std::int64_t>(p_state.iterations()) * static_cast<std::int64_t>(Batch) ||
         Core::Node::_debugNodeCount.load() != countBefore) {
         p_state.SkipWithError("node ids or the live node count moved other than once per node");
         return;
     }
-    SetPerItem(p_state, kBatch);
+    SetPerItem(p_state, Batch);
 }
 
+template <std::size_t Batch>
 void BM_CreateDestroyBaseline(benchmark::State& p_state) {
     Baseline::DeleteNode(Baseline::NewNode());
     std::uint64_t const constructed = Baseline::BaseNode::Constructed();
     std::uint64_t const destroyed = Baseline::BaseNode::Destroyed();
     std::vector<Baseline::BaseNode*> batch;
-    batch.reserve(kBatch);
+    batch.reserve(Batch);
     for (auto _ : p_state) {
-        for (std::size_t i = 0; i < kBatch; ++i) {
+        for (std::size_t i = 0; i < Batch; ++i) {
             batch.push_back(Baseline::NewNode());
         }
         benchmark::DoNotOptimize(batch.data());
@@ -57,13 +62,13 @@ void BM_CreateDestroyBaseline(benchmark::State& p_state) {
         }
         batch.clear();
     }
-    std::uint64_t const nodes = static_cast<std::uint64_t>(p_state.iterations()) * kBatch;
+    std::uint64_t const nodes = static_cast<std::uint64_t>(p_state.iterations()) * Batch;
     if (Baseline::BaseNode::Constructed() - constructed != nodes ||
         Baseline::BaseNode::Destroyed() - destroyed != nodes) {
         p_state.SkipWithError("baseline constructions or destructions differ from the nodes");
         return;
     }
-    SetPerItem(p_state, kBatch);
+    SetPerItem(p_state, Batch);
 }
 
 // The baseline's create + destroy plus the atomic read-modify-writes that a
@@ -116,8 +121,10 @@ void BM_CreateDestroyBaselineLocked(benchmark::State& p_state) {
     SetPerItem(p_state, kBatch);
 }
 
-BENCHMARK(BM_CreateDestroyLibrary)->Name("CreateDestroy/Library");
-BENCHMARK(BM_CreateDestroyBaseline)->Name("CreateDestroy/Baseline");
+BENCHMARK(BM_CreateDestroyLibrary<kBatch>)->Name("CreateDestroy/Library");
+BENCHMARK(BM_CreateDestroyBaseline<kBatch>)->Name("CreateDestroy/Baseline");
+BENCHMARK(BM_CreateDestroyLibrary<kLargeBatch>)->Name("CreateDestroy/Library/100000");
+BENCHMARK(BM_CreateDestroyBaseline<kLargeBatch>)->Name("CreateDestroy/Baseline/100000");
 BENCHMARK(BM_CreateDestroyBaselineLocked)->Name("CreateDestroy/BaselineLocked");
 
 // --- Heap bytes per live empty node: malloc's count of bytes in use

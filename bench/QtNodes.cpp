@@ -12,13 +12,15 @@ namespace QelBench {
 namespace {
 
 constexpr std::size_t kQtBatch = 1000;
+constexpr std::size_t kQtLargeBatch = 100000;
 
+template <std::size_t Batch>
 void BM_CreateDestroyQtObject(benchmark::State& p_state) {
     std::vector<QObject*> batch;
-    batch.reserve(kQtBatch);
+    batch.reserve(Batch);
     std::uint64_t made = 0;
     for (auto _ : p_state) {
-        for (std::size_t i = 0; i < kQtBatch; ++i) {
+        for (std::size_t i = 0; i < Batch; ++i) {
             batch.push_back(new QObject());
         }
         benchmark::DoNotOptimize(batch.data());
@@ -28,11 +30,11 @@ void BM_CreateDestroyQtObject(benchmark::State& p_state) {
         }
         batch.clear();
     }
-    if (made != static_cast<std::uint64_t>(p_state.iterations()) * kQtBatch) {
-        p_state.SkipWithError("a batch made other than 1,000 objects");
+    if (made != static_cast<std::uint64_t>(p_state.iterations()) * Batch) {
+        p_state.SkipWithError("a batch made other than its count of objects");
         return;
     }
-    SetPerItem(p_state, kQtBatch);
+    SetPerItem(p_state, Batch);
 }
 
 // A subject with a stamp, watched through a QPointer (null once deleted)
@@ -69,7 +71,8 @@ void BM_WatcherPollQtPointer(benchmark::State& p_state) {
 }  // namespace
 
 void RegisterQtNodeRows() {
-    benchmark::RegisterBenchmark("CreateDestroy/QtObject", BM_CreateDestroyQtObject);
+    benchmark::RegisterBenchmark("CreateDestroy/QtObject", BM_CreateDestroyQtObject<kQtBatch>);
+    benchmark::RegisterBenchmark("CreateDestroy/QtObject/100000", BM_CreateDestroyQtObject<kQtLargeBatch>);
     benchmark::RegisterBenchmark("WatcherPoll/QtPointer", BM_WatcherPollQtPointer)->Arg(1000)->Arg(100000);
 }
 

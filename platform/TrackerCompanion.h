@@ -29,7 +29,7 @@ QELDEBUG_API void* hold_companion(void* p_block) noexcept;
 QELDEBUG_API void release_companion(void* p_companion) noexcept;
 
 /// Freed blocks of up to 512 bytes stay with the thread that freed them (at
-/// most 256 KiB per thread) for its next blocks of the same size, and go
+/// most 32 MiB per thread) for its next blocks of the same size, and go
 /// back to the heap when the thread ends. This gives the calling thread's
 /// kept blocks back now, for a caller that measures the heap.
 QELDEBUG_API void release_cached() noexcept;

@@ -342,11 +342,15 @@ bool ShiftFor(char const* p_raw) noexcept {
 // the same size class, linked through their first word: a model that makes
 // and drops nodes a batch at a time then takes them from here, not from the
 // general heap (whose fast lists stop below the size of a node with its
-// counts). At most kCacheBytes per thread; initial-exec TLS, since the
-// library is linked at start-up and the general model costs a call.
+// counts). At most kCacheBytes per thread: enough for a model of 100,000
+// nodes dropped whole, which the heap would otherwise give back to the
+// system at once and fault in again, page by page, for the next one (glibc
+// keeps its own small blocks the same way, and never trims them).
+// Initial-exec TLS, since the library is linked at start-up and the
+// general model costs a call.
 constexpr std::size_t kClassBytes = 8;
 constexpr std::size_t kCachedClasses = 64;  // raw blocks of up to 512 bytes
-constexpr std::size_t kCacheBytes = std::size_t(256) * 1024;
+constexpr std::size_t kCacheBytes = std::size_t(32) * 1024 * 1024;
 
 struct BlockCache {
     void* heads[kCachedClasses];
