@@ -52,6 +52,7 @@ TARGETS = (
     ("FanOut/Library/100000", "vs FanOut/QtNotifier/100000", 1.0),
     ("FanOut/Library/100000", "vs FanOut/QtSignal/100000", 1.0),
     ("CreateDestroy/Library", "vs CreateDestroy/QtObject", 1.0),
+    ("CreateDestroy/Library/100000", "vs CreateDestroy/QtObject/100000", 1.0),
     ("WatcherPoll/List/100000", "vs WatcherPoll/QtPointer/100000", 1.0),
     ("WatcherPoll/Loop/100000", "vs WatcherPoll/QtPointer/100000", 1.0),
     # Against Coin3D, the same way.
