@@ -10,15 +10,13 @@
 namespace QelBench {
 namespace {
 
-constexpr std::size_t kCoinBatch = 1000;
-
 void BM_CreateDestroyCoinNode(benchmark::State& p_state) {
     SoDB::init();
     std::vector<SoGroup*> batch;
-    batch.reserve(kCoinBatch);
+    batch.reserve(kBatch);
     std::uint64_t made = 0;
     for (auto _ : p_state) {
-        for (std::size_t i = 0; i < kCoinBatch; ++i) {
+        for (std::size_t i = 0; i < kBatch; ++i) {
             auto* const node = new SoGroup();
             node->ref();
             batch.push_back(node);
@@ -30,11 +28,11 @@ void BM_CreateDestroyCoinNode(benchmark::State& p_state) {
         }
         batch.clear();
     }
-    if (made != static_cast<std::uint64_t>(p_state.iterations()) * kCoinBatch) {
+    if (made != static_cast<std::uint64_t>(p_state.iterations()) * kBatch) {
         p_state.SkipWithError("a batch made other than 1,000 nodes");
         return;
     }
-    SetPerItem(p_state, kCoinBatch);
+    SetPerItem(p_state, kBatch);
 }
 
 // Coin's way to tell a node changed: its id moves on every change. Coin has

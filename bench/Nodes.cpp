@@ -13,12 +13,7 @@ namespace {
 
 // --- Create empty nodes in batches, then drop the batch: the allocator
 // and the per-thread caches see what a model that loads or rebuilds sees,
-// not one node made and dropped at a time.
-
-constexpr std::size_t kBatch = 1000;
-// A model loaded or dropped whole: more than the tracker keeps per thread,
-// so the heap itself serves and takes back most of the blocks.
-constexpr std::size_t kLargeBatch = 100000;
+// not one node made and dropped at a time (kBatch and kLargeBatch).
 
 template <std::size_t Batch>
 void BM_CreateDestroyLibrary(benchmark::State& p_state) {

@@ -11,9 +11,6 @@
 namespace QelBench {
 namespace {
 
-constexpr std::size_t kQtBatch = 1000;
-constexpr std::size_t kQtLargeBatch = 100000;
-
 template <std::size_t Batch>
 void BM_CreateDestroyQtObject(benchmark::State& p_state) {
     std::vector<QObject*> batch;
@@ -71,8 +68,8 @@ void BM_WatcherPollQtPointer(benchmark::State& p_state) {
 }  // namespace
 
 void RegisterQtNodeRows() {
-    benchmark::RegisterBenchmark("CreateDestroy/QtObject", BM_CreateDestroyQtObject<kQtBatch>);
-    benchmark::RegisterBenchmark("CreateDestroy/QtObject/100000", BM_CreateDestroyQtObject<kQtLargeBatch>);
+    benchmark::RegisterBenchmark("CreateDestroy/QtObject", BM_CreateDestroyQtObject<kBatch>);
+    benchmark::RegisterBenchmark("CreateDestroy/QtObject/100000", BM_CreateDestroyQtObject<kLargeBatch>);
     benchmark::RegisterBenchmark("WatcherPoll/QtPointer", BM_WatcherPollQtPointer)->Arg(1000)->Arg(100000);
 }
 

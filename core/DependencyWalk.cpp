@@ -402,7 +402,7 @@ void DependencyWalk::Run(IModifiable* p_origin, Dependencies& p_dependents, IMod
                 current.expiredSeen = true;
                 continue;
             }
-            Dependencies* const list = casts.ListOf(dependent);
+            Dependencies* const list = node != nullptr ? &node->_deps : casts.ListOf(dependent);
             if (list == nullptr) {
                 Utility::GetLogger().chkptr(nullptr, ReportText(Report::DependentWithoutTracker));
                 continue;  // an object without a list has no dependents to follow

@@ -359,6 +359,13 @@ std::int64_t CleanPolls(benchmark::State& p_state, Poll p_poll) {
     return clean;
 }
 
+/// Nodes (objects) made and then dropped together by the create + destroy
+/// rows of the library, the baseline and the peers: a batch as a model
+/// that loads or rebuilds makes, and a model of 100,000 made and dropped
+/// whole.
+constexpr std::size_t kBatch = 1000;
+constexpr std::size_t kLargeBatch = 100000;
+
 inline void SetPerItem(benchmark::State& p_state, std::uint64_t p_itemsPerIteration) {
     p_state.SetItemsProcessed(static_cast<std::int64_t>(p_state.iterations() * p_itemsPerIteration));
     p_state.counters["per_item"] =
