@@ -447,8 +447,11 @@ void Node::TouchSubscribed(IModifiable::ModifiableType type, IModifiable::Change
         } else {
             TouchEvent const event{type, change, relationship, p_originator, name, value};
             dispatch.Call(&event);
-            if (dispatch.ObjectEnded()) {
-                return;  // a subscriber ended the node: there is no list left to walk
+            // A subscriber, or the release of a cancelled one's callable
+            // (which may hold the last Ptr), ended the node: nothing is left
+            // to walk, and the node must not be read again.
+            if (dispatch.Close()) {
+                return;
             }
         }
     }
