@@ -31,6 +31,7 @@ void NodeInternals::DeleteOne(Node* p_node) noexcept {
         void* const block = dynamic_cast<void*>(p_node);
         p_node->~Node();
         std::size_t const bytes = qeldebug::allocationtracker::deallocate(block);
+        Private::NoteNodeMemoryEnded(block, bytes);
         Node::_debugNodeMemUsage.add(-static_cast<int>(bytes));
         --Node::_debugNodeCount;
     } catch (...) {
