@@ -432,10 +432,17 @@ bool Move(Private::UndoState& p_state, bool p_forwards, char const* p_what) {
     } const applying{p_state};
     p_state.applying = true;
     ChangeBatch batch;
-    Private::ApplyAll(from.back().changes, 0, p_forwards);
-    // Made: it moves sides before the batch commits, whose callbacks may throw.
-    to.push_back(std::move(from.back()));
+    // Taken off its side while it is made: an override called meanwhile may clear the stack.
+    Private::UndoEntry entry = std::move(from.back());
     from.pop_back();
+    try {
+        Private::ApplyAll(entry.changes, 0, p_forwards);
+    } catch (...) {
+        from.push_back(std::move(entry));
+        throw;
+    }
+    // Made: it moves sides before the batch commits, whose callbacks may throw.
+    to.push_back(std::move(entry));
     if (p_forwards) {
         p_state.Trim();
     }
