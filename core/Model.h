@@ -38,7 +38,7 @@ public:
     /// Makes a `T` with `Node::Create<T>(p_args...)`, stores `p_name` as its
     /// name and holds it. A name too long to store throws and holds nothing.
     template <class T, class... A>
-    Ptr<T> Create(std::string p_name, A&&... p_args) {
+    Ptr<T> Create(std::string p_name, A&&... p_args) {  // NOLINT(performance-unnecessary-value-param): the named API
         Ptr<T> node = Node::Create<T>(std::forward<A>(p_args)...);
         Accessors::NodeAccess(node).SetName(p_name);
         Add(node);
@@ -57,8 +57,8 @@ public:
 
     std::size_t Size() const noexcept { return _nodes.size(); }
     bool Empty() const noexcept { return _nodes.empty(); }
-    const_iterator begin() const noexcept { return _nodes.begin(); }
-    const_iterator end() const noexcept { return _nodes.end(); }
+    const_iterator begin() const noexcept { return _nodes.begin(); }  // NOLINT(readability-identifier-naming)
+    const_iterator end() const noexcept { return _nodes.end(); }      // NOLINT(readability-identifier-naming)
     /// The nodes, in the order they were added.
     std::vector<Ptr<Node>> const& Nodes() const noexcept { return _nodes; }
 

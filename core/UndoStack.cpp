@@ -305,8 +305,6 @@ RefEdit::RefEdit(IExplicitRef& p_ref) : _ref(p_ref), _recorder(ActiveUndoRecorde
     }
 }
 
-RefEdit::~RefEdit() = default;
-
 void RefEdit::Done() {
     if (_recorder == nullptr || _index >= _recorder->pending.size() || _recorder->pending[_index].object != &_ref) {
         return;  // not recording, or rolled back meanwhile

@@ -45,7 +45,6 @@ QELCORE_API std::size_t LivePosition(Dependencies const& p_list, IModifiable con
 class QELCORE_API RefEdit {
 public:
     explicit RefEdit(IExplicitRef& p_ref);
-    ~RefEdit();
     RefEdit(RefEdit const&) = delete;
     RefEdit& operator=(RefEdit const&) = delete;
     void Done();
