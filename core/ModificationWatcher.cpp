@@ -44,8 +44,9 @@ void ModificationWatcher::Watch(IModifiable const& p_subject) {
 void ModificationWatcher::Follow(IModifiable const& p_subject) {
     // Asked once per subject, not per check. A node still being made or
     // ended is not yet, or no longer, a Node here: it is asked instead.
+    // A class that overrides Time is asked at every check.
     Node const* const node = dynamic_cast<Node const*>(&p_subject);
-    _stamp = node != nullptr ? &node->_time : nullptr;
+    _stamp = node != nullptr && node->TakesNodeTime() ? &node->_time : nullptr;
 }
 
 bool ModificationWatcher::Empty() const { return !_subject; }

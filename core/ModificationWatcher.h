@@ -23,8 +23,8 @@ public:
     /// Empty: nothing watched.
     ModificationWatcher();
     /// Watches `p_subject`, starting clean.
-    explicit ModificationWatcher(Ptr<IModifiable> const& p_subject);
-    explicit ModificationWatcher(IModifiable const& p_subject);
+    ModificationWatcher(Ptr<IModifiable> const& p_subject);
+    ModificationWatcher(IModifiable const& p_subject);
     ModificationWatcher(ModificationWatcher const& p_other);
     ModificationWatcher& operator=(ModificationWatcher const& p_other);
     ~ModificationWatcher();
@@ -42,8 +42,8 @@ public:
         if (_subject.Id().Expired()) {
             return true;
         }
-        // A node's Time() is final and returns its stamp, so the stamp is
-        // read in place; other subjects are asked.
+        // The stamp of a node whose class keeps Node's Time is read in
+        // place; other subjects are asked.
         if (_stamp != nullptr) {
             return *_stamp != _lastTime;
         }
