@@ -44,6 +44,20 @@ public:
     TypedRef<Plain> _plain{*this, "plain"};
 };
 
+/// Counts the ends of others it hears of as a dependent.
+class Hearing : public Plain {
+public:
+    static int heard;
+
+protected:
+    void TouchThis(ModifiableType type, Change change, Relationship relationship, WeakPtr<Node> const& p_originator,
+                   std::string const& name, boost::any const& value) override {
+        heard += change == Deallocate && relationship != Self ? 1 : 0;
+        Plain::TouchThis(type, change, relationship, p_originator, name, value);
+    }
+};
+int Hearing::heard = 0;
+
 class Unregistered : public Node {};
 class Odd : public Node {
 public:
@@ -347,6 +361,18 @@ TEST(IOLoad, NamesThePlaceAndCauseAndLeavesNothingBehind) {
         EXPECT_TRUE(Counters() == before) << c.document;
     }
     EXPECT_EQ(IO::Load(doc(node1)).size(), 2u) << "the document the cases start from loads";
+
+    // The nodes of a failed load end as any node does: node 1 goes first,
+    // and node 0, listed as its dependent, hears of it.
+    static bool const registered = (IO::RegisterClass<Hearing>("Hearing"), true);
+    (void)registered;
+    Counters const before;
+    Hearing::heard = 0;
+    EXPECT_THROW(IO::Load(R"({"format":1,"nodes":[{"class":"Hearing"},{"class":"Plain","dependents":[0]}],)"
+                          R"("roots":[2]})"),
+                 IO::LoadError);
+    EXPECT_EQ(Hearing::heard, 1);
+    EXPECT_TRUE(Counters() == before);
 }
 
 TEST(IOLoad, RefusesTooDeepAndTooLargeInputWithinItsLimits) {
