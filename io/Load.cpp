@@ -3,6 +3,7 @@
 #include "JsonReader.h"
 #include "Registry.h"
 
+#include <boost/core/demangle.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 
@@ -102,7 +103,7 @@ json const* Find(json::object_t const& p_object, char const* p_key) {
 
 std::string ValueTypeName(std::type_info const& p_type) {
     Private::ValueEntry const* const codec = Private::FindValue(p_type);
-    return codec != nullptr ? Quoted(codec->name) : std::string(p_type.name());
+    return codec != nullptr ? Quoted(codec->name) : boost::core::demangle(p_type.name());
 }
 
 // The text of the exception that is being handled.
@@ -312,7 +313,8 @@ private:
         try {
             p_reference.Attach(target);
         } catch (...) {
-            Fail(p_at, "the reference refused node " + p_target.dump() + ": " + CurrentCause());
+            Fail(p_at, "the reference refused node " + p_target.dump() + " (class " +
+                           boost::core::demangle(typeid(*target).name()) + "): " + CurrentCause());
         }
     }
 

@@ -1,5 +1,7 @@
 #include "Registry.h"
 
+#include <boost/core/demangle.hpp>
+
 #include <cmath>
 #include <cstdint>
 #include <deque>
@@ -150,7 +152,7 @@ struct Tables {
         }
         std::lock_guard<std::mutex> lock(mutex);
         if (auto const known = valueByType.find(p_type); known != valueByType.end()) {
-            throw std::invalid_argument("IO::RegisterValue: type " + std::string(p_type.name()) +
+            throw std::invalid_argument("IO::RegisterValue: type " + boost::core::demangle(p_type.name()) +
                                         " has a codec already, named '" + known->second->name + "'");
         }
         if (valueByName.count(p_name) != 0) {
@@ -168,7 +170,7 @@ struct Tables {
         }
         std::lock_guard<std::mutex> lock(mutex);
         if (auto const known = classByType.find(p_type); known != classByType.end()) {
-            throw std::invalid_argument("IO::RegisterClass: class " + std::string(p_type.name()) +
+            throw std::invalid_argument("IO::RegisterClass: class " + boost::core::demangle(p_type.name()) +
                                         " is registered already, as '" + known->second->name + "'");
         }
         if (classByName.count(p_name) != 0) {
