@@ -9,6 +9,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <typeindex>
 #include <unordered_map>
 
@@ -205,6 +206,8 @@ void RegisterValue(std::type_info const& p_type, std::string p_name, ValueSaver 
     TheTables().Value(p_type, std::move(p_name), std::move(p_save), std::move(p_load));
 }
 
+bool IsClassRegistered(std::type_info const& p_type) { return FindClass(p_type) != nullptr; }
+
 ClassEntry const* FindClass(std::type_info const& p_type) {
     Tables& tables = TheTables();
     return tables.Find(tables.classByType, std::type_index(p_type));
@@ -223,6 +226,9 @@ ValueEntry const* FindValue(std::string const& p_name) {
 }
 
 }  // namespace Private
+
+bool IsClassRegistered(std::string_view p_name) { return Private::FindClass(std::string(p_name)) != nullptr; }
+
 }  // namespace IO
 }  // namespace Chart
 }  // namespace Qel

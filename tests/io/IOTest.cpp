@@ -242,6 +242,9 @@ TEST(IORegister, RefusesASecondNameForAClassOrValueTypeAndANameTwice) {
     // Refusals change nothing: the names still mean what they meant.
     EXPECT_EQ(IO::Save({Node::Create<Plain>()}).find("Plain again"), std::string::npos);
     EXPECT_THROW(IO::Save({Node::Create<Unregistered>()}), IO::SaveError);
+    EXPECT_TRUE(IO::IsClassRegistered<Plain>() && IO::IsClassRegistered("Plain"));
+    EXPECT_FALSE(IO::IsClassRegistered<Unregistered>() || IO::IsClassRegistered("Plain again") ||
+                 IO::IsClassRegistered("plain"));
 }
 
 // Every cause, with the place it is reported at. Each document would load
