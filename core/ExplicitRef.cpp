@@ -76,8 +76,9 @@ void ExplicitRef::Clear() {
 }
 
 void ExplicitRef::ThrowEmpty() const {
-    std::string const text = "the reference \"" + Name() + "\" of node " + Private::NodeInternals::Describe(Owner()) +
-                             " (class " + boost::core::demangle(typeid(Owner()).name()) + ") references no node";
+    Node const& owner = Owner();
+    std::string const text = "the reference \"" + Name() + "\" of node " + Private::NodeInternals::Describe(owner) +
+                             " (class " + boost::core::demangle(typeid(owner).name()) + ") references no node";
     throw NullPtrException(text.c_str());
 }
 

@@ -313,8 +313,9 @@ private:
         try {
             p_reference.Attach(target);
         } catch (...) {
+            Node const& node = *target;
             Fail(p_at, "the reference refused node " + p_target.dump() + " (class " +
-                           boost::core::demangle(typeid(*target).name()) + "): " + CurrentCause());
+                           boost::core::demangle(typeid(node).name()) + "): " + CurrentCause());
         }
     }
 

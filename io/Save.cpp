@@ -29,8 +29,9 @@ std::string Describe(Ptr<Node> const& p_node) {
     Core::Accessors::NodeAccess access(p_node);
     std::string name;
     access.GetName(name);
+    Node const& node = *p_node;
     return "node \"" + name + "\" (id " + std::to_string(access.UniqueId()) + ", class " +
-           boost::core::demangle(typeid(*p_node).name()) + ")";
+           boost::core::demangle(typeid(node).name()) + ")";
 }
 
 // The number of values in `p_value` and how deep its arrays and objects
