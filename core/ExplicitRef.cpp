@@ -1,7 +1,10 @@
 #include "ExplicitRef.h"
 
+#include "NodeInternals.h"
 #include "PropertyCreator.h"
 #include "ReportTexts.h"
+
+#include <boost/core/demangle.hpp>
 
 #include <algorithm>
 
@@ -70,6 +73,13 @@ void ExplicitRef::Detach(Ptr<Node> const& p_node) {
 void ExplicitRef::Clear() {
     _target = WeakPtr<Node>();
     TouchSelf(IModifiable::Clear, boost::any());
+}
+
+void ExplicitRef::ThrowEmpty() const {
+    Node const& owner = Owner();
+    std::string const text = "the reference \"" + Name() + "\" of node " + Private::NodeInternals::Describe(owner) +
+                             " (class " + boost::core::demangle(typeid(owner).name()) + ") references no node";
+    throw NullPtrException(text.c_str());
 }
 
 std::vector<Ptr<Node>> ExplicitRef::GetReferencees() const {

@@ -10,6 +10,7 @@
 #include "Subscription.h"
 
 #include <boost/any.hpp>
+#include <boost/core/demangle.hpp>
 #include <boost/optional.hpp>
 
 #include <sstream>
@@ -40,7 +41,7 @@ std::string DebugText(T const& p_value) {
         text << p_value;
         return text.str();
     } else {
-        return std::string("(unprintable ") + typeid(T).name() + ")";
+        return "(unprintable " + boost::core::demangle(typeid(T).name()) + ")";
     }
 }
 

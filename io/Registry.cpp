@@ -1,5 +1,7 @@
 #include "Registry.h"
 
+#include <boost/core/demangle.hpp>
+
 #include <cmath>
 #include <cstdint>
 #include <deque>
@@ -7,6 +9,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <typeindex>
 #include <unordered_map>
 
@@ -150,7 +153,7 @@ struct Tables {
         }
         std::lock_guard<std::mutex> lock(mutex);
         if (auto const known = valueByType.find(p_type); known != valueByType.end()) {
-            throw std::invalid_argument("IO::RegisterValue: type " + std::string(p_type.name()) +
+            throw std::invalid_argument("IO::RegisterValue: type " + boost::core::demangle(p_type.name()) +
                                         " has a codec already, named '" + known->second->name + "'");
         }
         if (valueByName.count(p_name) != 0) {
@@ -168,7 +171,7 @@ struct Tables {
         }
         std::lock_guard<std::mutex> lock(mutex);
         if (auto const known = classByType.find(p_type); known != classByType.end()) {
-            throw std::invalid_argument("IO::RegisterClass: class " + std::string(p_type.name()) +
+            throw std::invalid_argument("IO::RegisterClass: class " + boost::core::demangle(p_type.name()) +
                                         " is registered already, as '" + known->second->name + "'");
         }
         if (classByName.count(p_name) != 0) {
@@ -203,6 +206,8 @@ void RegisterValue(std::type_info const& p_type, std::string p_name, ValueSaver 
     TheTables().Value(p_type, std::move(p_name), std::move(p_save), std::move(p_load));
 }
 
+bool IsClassRegistered(std::type_info const& p_type) { return FindClass(p_type) != nullptr; }
+
 ClassEntry const* FindClass(std::type_info const& p_type) {
     Tables& tables = TheTables();
     return tables.Find(tables.classByType, std::type_index(p_type));
@@ -221,6 +226,9 @@ ValueEntry const* FindValue(std::string const& p_name) {
 }
 
 }  // namespace Private
+
+bool IsClassRegistered(std::string_view p_name) { return Private::FindClass(std::string(p_name)) != nullptr; }
+
 }  // namespace IO
 }  // namespace Chart
 }  // namespace Qel

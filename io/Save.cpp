@@ -2,6 +2,7 @@
 
 #include "Registry.h"
 
+#include <boost/core/demangle.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include <cstddef>
@@ -28,7 +29,9 @@ std::string Describe(Ptr<Node> const& p_node) {
     Core::Accessors::NodeAccess access(p_node);
     std::string name;
     access.GetName(name);
-    return "node \"" + name + "\" (id " + std::to_string(access.UniqueId()) + ", class " + p_node->Type().Name() + ")";
+    Node const& node = *p_node;
+    return "node \"" + name + "\" (id " + std::to_string(access.UniqueId()) + ", class " +
+           boost::core::demangle(typeid(node).name()) + ")";
 }
 
 // The number of values in `p_value` and how deep its arrays and objects
@@ -215,7 +218,8 @@ private:
                         [&value](std::type_index const&) { return Private::FindValue(value.type()); });
         if (codec == nullptr) {
             throw SaveError("IO::Save: " + Describe(p_node) + ", property \"" + p_property.Name() +
-                            "\": values of type " + value.type().name() + " have no codec (IO::RegisterValue)");
+                            "\": values of type " + boost::core::demangle(value.type().name()) +
+                            " have no codec (IO::RegisterValue)");
         }
         json saved;
         try {

@@ -185,7 +185,9 @@ TEST(IORoundTrip, TypedReferencesKeepTheirTargetsAndTheListsAsSaved) {
         IO::Load(wrong);
         ADD_FAILURE() << "loaded " << wrong;
     } catch (IO::LoadError const& e) {
-        EXPECT_NE(e.Cause().find("failed to cast Core::Ptr to type!"), std::string::npos) << e.what();
+        EXPECT_NE(e.Cause().find("node 0 (class (anonymous namespace)::Typed): failed to cast Core::Ptr to type!"),
+                  std::string::npos)
+            << e.what();
         EXPECT_EQ(e.Pointer(), "/nodes/0/references/plain");
     }
     EXPECT_TRUE(Counters() == before);
@@ -260,11 +262,11 @@ TEST(IOSave, RefusesWhatItCannotNameAndWritesNothing) {
     Ptr<Plain> const plain = Named<Plain>("known");
     Ptr<Unregistered> const stranger = Named<Unregistered>("stranger");
     plain->Deps().Insert(*stranger);  // reached through a dependents list
-    names(refusal(plain), {"node \"stranger\"", "IO::RegisterClass"});
+    names(refusal(plain), {"node \"stranger\"", "class (anonymous namespace)::Unregistered)", "IO::RegisterClass"});
 
     IO::RegisterClass<Odd>("Odd");
     Ptr<Odd> const odd = Named<Odd>("odd");
-    names(refusal(odd), {"node \"odd\"", "property \"list\""});  // a value without a codec
+    names(refusal(odd), {"node \"odd\"", "property \"list\"", "type std::vector<int"});  // a value without a codec
     odd->_list.ResetValue();
     EXPECT_EQ(refusal(odd), "<saved>") << "an undefined value needs no codec";
 
@@ -277,9 +279,20 @@ TEST(IORegister, RefusesASecondNameForAClassOrValueTypeAndANameTwice) {
     RegisterModel();
     auto const save = [](double const&) { return nlohmann::json(); };
     auto const load = [](nlohmann::json const&) { return 0.0; };
-    EXPECT_THROW(IO::RegisterClass<Plain>("Plain again"), std::invalid_argument);
+    // The refusals name classes and types as C++ writes them.
+    auto const refusal = [](auto p_register) -> std::string {
+        try {
+            p_register();
+        } catch (std::invalid_argument const& e) {
+            return e.what();
+        }
+        return "<registered>";
+    };
+    EXPECT_EQ(refusal([] { IO::RegisterClass<Plain>("Plain again"); }),
+              "IO::RegisterClass: class qeliotest::Plain is registered already, as 'Plain'");
     EXPECT_THROW(IO::RegisterClass<Unregistered>("Plain"), std::invalid_argument);
-    EXPECT_THROW(IO::RegisterValue<double>("real", save, load), std::invalid_argument);
+    EXPECT_EQ(refusal([&] { IO::RegisterValue<double>("real", save, load); }),
+              "IO::RegisterValue: type double has a codec already, named 'double'");
     EXPECT_THROW(
         IO::RegisterValue<long double>(
             "double", [](long double const&) { return nlohmann::json(); }, [](nlohmann::json const&) { return 0.0L; }),
@@ -290,6 +303,9 @@ TEST(IORegister, RefusesASecondNameForAClassOrValueTypeAndANameTwice) {
     // Refusals change nothing: the names still mean what they meant.
     EXPECT_EQ(IO::Save({Node::Create<Plain>()}).find("Plain again"), std::string::npos);
     EXPECT_THROW(IO::Save({Node::Create<Unregistered>()}), IO::SaveError);
+    EXPECT_TRUE(IO::IsClassRegistered<Plain>() && IO::IsClassRegistered("Plain"));
+    EXPECT_FALSE(IO::IsClassRegistered<Unregistered>() || IO::IsClassRegistered("Plain again") ||
+                 IO::IsClassRegistered("plain"));
 }
 
 // Every cause, with the place it is reported at. Each document would load
