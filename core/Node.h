@@ -50,6 +50,7 @@ QELCORE_API void ReportEndedEarly(Node const& p_node, char const* p_text) noexce
 /// Holds `p_kept` until `p_node` is deleted, and releases it right after
 /// that deletion: how the roots of a loaded model keep its other nodes.
 QELCORE_API void KeepUntilDeleted(Node& p_node, std::shared_ptr<void> p_kept);
+class BatchCommit;
 class DependencyWalk;
 class NodeInternals;
 struct NodeDeleter;
@@ -210,6 +211,7 @@ private:
     friend class Accessors::NodeAccess;
     friend class Accessors::PropertyAccess;
     friend class Accessors::ExplicitRefAccess;
+    friend class Private::BatchCommit;
     friend class Private::DependencyWalk;
     friend class Private::NodeInternals;
     friend struct Private::NodeDeleter;

@@ -2,12 +2,14 @@
 #ifndef QEL_CORE_PROPERTY_H
 #define QEL_CORE_PROPERTY_H
 
+#include "ChangeBatch.h"
 #include "IModifiable.h"
 #include "Node.h"
 #include "PropertyCreator.h"
 #include "PropertyMap.h"
 #include "ReportTexts.h"
 #include "Subscription.h"
+#include "UndoStack.h"
 
 #include <boost/any.hpp>
 #include <boost/core/demangle.hpp>
@@ -109,6 +111,9 @@ public:
     }
     /// Stores `p_value` and announces an `Edit`, whether the value differs or not.
     void Set(T const& p_value) {
+        if (Private::UndoState* const recorder = Private::ActiveUndoRecorder()) {
+            Private::RecordValue(*recorder, *this, Id().Lifetime(), GetValue(), boost::any(p_value));
+        }
         _value = p_value;
         Changed(IModifiable::Edit, boost::any(p_value), true);
     }
@@ -148,6 +153,9 @@ public:
     bool IsValueDefined() const override { return static_cast<bool>(_value); }
     /// Makes the value undefined and announces a `Clear`.
     void ResetValue() override {
+        if (Private::UndoState* const recorder = Private::ActiveUndoRecorder()) {
+            Private::RecordValue(*recorder, *this, Id().Lifetime(), GetValue(), boost::any());
+        }
         _value = boost::none;
         Changed(IModifiable::Clear, boost::any(), true);
     }
@@ -213,8 +221,17 @@ private:
         }
         PropertyCreator::ToModifiable(*_owner).TouchThis(IModifiable::TypeProperty, p_change, IModifiable::Self,
                                                          WeakPtr<Node>(), name, p_payload);
-        if (dispatch.Found() && !dispatch.ObjectEnded()) {
+        if (dispatch.Found() && !dispatch.ObjectEnded() && !Private::DeferChanged(Id(), &CallSubscribers)) {
             dispatch.Call(static_cast<Property const*>(this));
+        }
+    }
+
+    // A batch's commit: the subscribers hear of the final value.
+    static void CallSubscribers(IModifiable& p_property) {
+        Property& property = static_cast<Property&>(p_property);
+        Private::Dispatch dispatch(property.Modifiable<1>::SubscriptionKey());
+        if (dispatch.Found()) {
+            dispatch.Call(static_cast<Property const*>(&property));
         }
     }
 

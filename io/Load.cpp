@@ -407,6 +407,38 @@ std::vector<Ptr<Node>> Load(std::istream& p_stream) {
     return Load(std::string_view(text));
 }
 
+// A model holds every node of the document, roots or not.
+Core::Model LoadModel(std::string_view p_document) {
+    json const document = Private::ReadJson(p_document);
+    LoadedNodes made;
+    {
+        // As for Load: the lists are filled as saved once every reference is attached.
+        Core::Private::LinkingSuspended const suspended;
+        (void)Loader(document, made.nodes).Run();
+    }
+    Core::Model model;
+    for (Ptr<Node> const& node : made.nodes) {
+        model.Add(node);
+    }
+    return model;
+}
+
+Core::Model LoadModel(std::istream& p_stream) {
+    std::string text;
+    char buffer[1 << 16];
+    while (p_stream.read(buffer, sizeof buffer) || p_stream.gcount() > 0) {
+        text.append(buffer, static_cast<std::size_t>(p_stream.gcount()));
+        if (text.size() > kMaxDocumentBytes) {
+            throw LoadError("", "the document has more than the " + std::to_string(kMaxDocumentBytes) +
+                                    " bytes that IO::LoadModel reads");
+        }
+    }
+    if (p_stream.bad()) {
+        throw LoadError("", "reading the stream failed");
+    }
+    return LoadModel(std::string_view(text));
+}
+
 }  // namespace IO
 }  // namespace Chart
 }  // namespace Qel

@@ -79,7 +79,7 @@ fi
 if [ -n "$filter" ]; then
   args+=(--benchmark_filter="$filter")
 fi
-binaries=(bench_propagation bench_nodes bench_scale bench_allocations)
+binaries=(bench_propagation bench_nodes bench_scale bench_allocations bench_editing)
 # Saving and loading is built when the IO library is (it needs nlohmann-json).
 if [ -x "$build_dir/bench/bench_io" ]; then
   binaries+=(bench_io)
