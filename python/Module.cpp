@@ -606,7 +606,10 @@ PYBIND11_MODULE(_qelchart, m) {
         .def("__len__", [](RefListView const& p_self) { return p_self.Refs().GetReferencees().size(); })
         .def("__iter__", [](RefListView const& p_self) { return py::iter(WrapAll(p_self.Refs().GetReferencees())); })
         .def("__getitem__",
-             [](RefListView const& p_self, py::object p_index) { return WrapAll(p_self.Refs().GetReferencees())[p_index]; })
+             [](RefListView const& p_self, py::object p_index) -> py::object {
+                 py::object const all = WrapAll(p_self.Refs().GetReferencees());
+                 return all[p_index];
+             })
         .def("__contains__",
              [](RefListView const& p_self, py::object p_node) {
                  if (!py::isinstance(p_node, NodeBaseClass())) {
