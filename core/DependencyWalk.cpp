@@ -1,5 +1,6 @@
 // Propagation: the depth-first walk over dependents lists, the touch that
 // starts it, and the per-thread propagation choice.
+#include "BatchHooks.h"
 #include "Growable.h"
 #include "Node.h"
 #include "Propagation.h"
@@ -35,7 +36,8 @@ class DependencyWalk {
 public:
     static void Run(IModifiable* p_origin, Dependencies& p_dependents, IModifiable::ModifiableType p_type,
                     IModifiable::Change p_change, IModifiable::Relationship const& p_relationship,
-                    WeakPtr<Node> const& p_originator, std::string const& p_name, boost::any const& p_value);
+                    WeakPtr<Node> const& p_originator, std::string const& p_name, boost::any const& p_value,
+                    std::uint32_t p_sharedWalk = 0);
 
     struct Frame {
         IModifiable::Identifier* entries;  // the list's block, fixed when the frame starts
@@ -337,7 +339,8 @@ bool DependencyWalk::Push(Stack& p_stack, std::size_t p_base, bool p_nested, Dep
 
 void DependencyWalk::Run(IModifiable* p_origin, Dependencies& p_dependents, IModifiable::ModifiableType p_type,
                          IModifiable::Change p_change, IModifiable::Relationship const& p_relationship,
-                         WeakPtr<Node> const& p_originator, std::string const& p_name, boost::any const& p_value) {
+                         WeakPtr<Node> const& p_originator, std::string const& p_name, boost::any const& p_value,
+                         std::uint32_t p_sharedWalk) {
     if (p_dependents.Empty()) {
         return;
     }
@@ -350,7 +353,9 @@ void DependencyWalk::Run(IModifiable* p_origin, Dependencies& p_dependents, IMod
     try {
         // Once per object: the origin counts as touched, so that no cycle
         // touches it again.
-        std::uint32_t const walk = t_walk.propagation == Propagation::OncePerObject ? t_walk.visited.NextWalk() : 0;
+        std::uint32_t const walk = p_sharedWalk != 0                                  ? p_sharedWalk
+                                   : t_walk.propagation == Propagation::OncePerObject ? t_walk.visited.NextWalk()
+                                                                                      : 0;
         if (walk != 0) {
             t_walk.visited.Insert(p_origin, walk);
         }
@@ -417,6 +422,28 @@ void DependencyWalk::Run(IModifiable* p_origin, Dependencies& p_dependents, IMod
     }
 }
 
+// A batch's commit: one walk id, and the set of reached objects kept, across
+// the walks from every object the batch touched.
+std::uint32_t OpenSharedWalk() {
+    RegisterWalkCleaner();
+    ++t_walk.running;
+    return t_walk.visited.NextWalk();
+}
+
+void CloseSharedWalk() noexcept {
+    RunningWalk const last;  // ends as the walk that opened it would
+    --t_walk.running;
+}
+
+bool ReachInSharedWalk(IModifiable& p_object, std::uint32_t p_walk) { return t_walk.visited.Insert(&p_object, p_walk); }
+
+void RunSharedWalk(IModifiable& p_origin, Dependencies& p_dependents, IModifiable::ModifiableType p_type,
+                   IModifiable::Change p_change, WeakPtr<Node> const& p_originator, std::string const& p_name,
+                   boost::any const& p_value, std::uint32_t p_walk) {
+    DependencyWalk::Run(&p_origin, p_dependents, p_type, p_change, IModifiable::Self, p_originator, p_name, p_value,
+                        p_walk);
+}
+
 }  // namespace Private
 
 void Node::TouchThis(IModifiable::ModifiableType type, IModifiable::Change change,
@@ -440,6 +467,10 @@ void Node::TouchThis(IModifiable::ModifiableType type, IModifiable::Change chang
 void Node::TouchSubscribed(IModifiable::ModifiableType type, IModifiable::Change change,
                            IModifiable::Relationship relationship, WeakPtr<Node> const& p_originator,
                            std::string const& name, boost::any const& value) {
+    if (relationship == IModifiable::Self && Private::DeferredByBatch(change)) {
+        Private::BatchCommit::Defer(*this, type, change, name, value);
+        return;
+    }
     {
         Private::Dispatch dispatch(Modifiable<0>::SubscriptionKey());
         if (!dispatch.Found()) {
@@ -461,6 +492,10 @@ void Node::StartWalk(IModifiable::ModifiableType type, IModifiable::Change chang
                      std::string const& name, boost::any const& value) {
     if (!p_originator.Expired()) {
         Private::ReportEnsure(Private::Report::WalkWithLiveOriginator);
+    }
+    if (Private::DeferredByBatch(change)) {
+        Private::BatchCommit::Defer(*this, type, change, name, value);
+        return;
     }
     IDependencyTracker& tracker = *this;
     Dependencies& dependents = tracker.Deps();

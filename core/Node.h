@@ -46,6 +46,7 @@ namespace Private {
 /// the node is owned and not being deleted: reports `p_text` through
 /// `ensure`. Never throws, whatever the failure policy.
 QELCORE_API void ReportEndedEarly(Node const& p_node, char const* p_text) noexcept;
+class BatchCommit;
 class DependencyWalk;
 class NodeInternals;
 struct NodeDeleter;
@@ -207,6 +208,7 @@ private:
     friend class Accessors::NodeAccess;
     friend class Accessors::PropertyAccess;
     friend class Accessors::ExplicitRefAccess;
+    friend class Private::BatchCommit;
     friend class Private::DependencyWalk;
     friend class Private::NodeInternals;
     friend struct Private::NodeDeleter;

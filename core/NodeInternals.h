@@ -7,6 +7,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace Qel {
 namespace Chart {
@@ -21,6 +22,13 @@ public:
     static void WriteLine(std::ostream& p_stream, Node const& p_node);
     // "id(..) name(..)", how refusals name a node.
     static std::string Describe(Node const& p_node);
+
+    // The stored name, without a copy.
+    static std::string_view StoredName(Node const& p_node) {
+        std::size_t length = 0;
+        char const* const chars = Utility::LightString_Base<char>::GetPtr(p_node._name, length);
+        return chars == nullptr ? std::string_view() : std::string_view(chars, length);
+    }
 
     static PropertyMap const& Properties(Node const& p_node) { return p_node._propertyMap; }
     static ExplicitRefMap const& Refs(Node const& p_node) { return p_node._explicitRefMap; }

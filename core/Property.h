@@ -2,6 +2,7 @@
 #ifndef QEL_CORE_PROPERTY_H
 #define QEL_CORE_PROPERTY_H
 
+#include "ChangeBatch.h"
 #include "IModifiable.h"
 #include "Node.h"
 #include "PropertyCreator.h"
@@ -186,8 +187,17 @@ private:
         }
         PropertyCreator::ToModifiable(*_owner).TouchThis(IModifiable::TypeProperty, p_change, IModifiable::Self,
                                                          WeakPtr<Node>(), name, p_payload);
-        if (dispatch.Found() && !dispatch.ObjectEnded()) {
+        if (dispatch.Found() && !dispatch.ObjectEnded() && !Private::DeferChanged(Id(), &CallSubscribers)) {
             dispatch.Call(static_cast<Property const*>(this));
+        }
+    }
+
+    // A batch's commit: the subscribers hear of the final value.
+    static void CallSubscribers(IModifiable& p_property) {
+        Property& property = static_cast<Property&>(p_property);
+        Private::Dispatch dispatch(property.Modifiable<1>::SubscriptionKey());
+        if (dispatch.Found()) {
+            dispatch.Call(static_cast<Property const*>(&property));
         }
     }
 

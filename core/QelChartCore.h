@@ -2,6 +2,7 @@
 #ifndef QEL_CORE_QELCHARTCORE_H
 #define QEL_CORE_QELCHARTCORE_H
 
+#include "ChangeBatch.h"
 #include "CompositePropertyBase.h"
 #include "DebugStream.h"
 #include "Dependencies.h"
@@ -9,6 +10,7 @@
 #include "ExplicitRefAccess.h"
 #include "ExplicitRefMap.h"
 #include "IModifiable.h"
+#include "Model.h"
 #include "ModifiablePtr.h"
 #include "ModificationWatcher.h"
 #include "Node.h"

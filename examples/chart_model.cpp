@@ -281,7 +281,7 @@ int TimesHeard(Journal const& p_journal, std::string const& p_name) {
 
 /// The nodes of the model; the explicit references and dependency lists
 /// between them are weak, so these pointers are what keeps the nodes alive.
-struct Model {
+struct Scene {
     Ptr<Chart> _chart;
     Ptr<Axis> _timeAxis;
     Ptr<Axis> _priceAxis;
@@ -302,7 +302,7 @@ struct Model {
 
 /// Puts a series on the chart: drawn against both axes, listed in the legend.
 /// The references depend on what they point at, so this links the nodes too.
-void AddSeries(Model& p_model, Ptr<DataSeries> const& p_series) {
+void AddSeries(Scene& p_model, Ptr<DataSeries> const& p_series) {
     p_series->XAxis().Attach(p_model._timeAxis);
     p_series->YAxis().Attach(p_model._priceAxis);
     p_model._legend->Entries().Attach(p_series);
@@ -312,9 +312,9 @@ void AddSeries(Model& p_model, Ptr<DataSeries> const& p_series) {
 // Step 1: nodes are made by Node::Create<T>(), named, given property values
 // and pointed at each other by typed references, which link them by
 // dependencies as well.
-void StepBuild(Model& p_model) {
+void StepBuild(Scene& p_model) {
     Heading(1, "Build a chart model");
-    Model& m = p_model;
+    Scene& m = p_model;
     m._chart = Make<Chart>("Chart");
     m._timeAxis = Make<Axis>("Time axis");
     m._priceAxis = Make<Axis>("Price axis");
@@ -359,7 +359,7 @@ void StepBuild(Model& p_model) {
 }
 
 // Step 2: one property edit, and every notification it causes, in order.
-void StepPropagation(Model& p_model) {
+void StepPropagation(Scene& p_model) {
     Heading(2, "Edit a property and follow the change");
     std::cout << "priceAxis->Max().Set(150.0) stamps the axis and walks its dependents depth\n"
                  "first, in list order. A journal subscribed to every node with OnTouched\n"
@@ -402,7 +402,7 @@ void ReportRedraws(std::vector<CachedDrawing>& p_drawings, std::vector<std::stri
 }
 
 // Step 3: watchers turn notifications into "what changed since I last looked".
-void StepWatchers(Model& p_model) {
+void StepWatchers(Scene& p_model) {
     Heading(3, "Watchers: which drawings must be redone");
     std::cout << "One ModificationWatcher per node stands for that node's cached drawing. It\n"
                  "remembers the node's stamp, and every node that a change reaches advances\n"
@@ -428,7 +428,7 @@ void StepWatchers(Model& p_model) {
 }
 
 // Step 4: the cycle test guards the dependency graph.
-void StepCycle(Model& p_model) {
+void StepCycle(Scene& p_model) {
     Heading(4, "Refuse a link that would close a cycle");
     std::cout << "A model should stay free of cycles: a change would come back to where it\n"
                  "started. Node::DependOn (like a typed reference with RefLink::Dependent)\n"
@@ -453,7 +453,7 @@ void StepCycle(Model& p_model) {
 }
 
 // Step 5: the type registry makes a fresh node of a given node's class.
-void StepClone(Model& p_model) {
+void StepClone(Scene& p_model) {
     Heading(5, "Clone a node by its type");
     std::cout << "Node::CreateTypeOf(open) makes a fresh node of the same class through the\n"
                  "factory registered for its type id. It copies the class, not the content:\n\n";
@@ -492,7 +492,7 @@ std::string TypeLabel(std::type_info const& p_type) {
 }
 
 // Step 6: generic code reads and writes nodes it knows nothing about.
-void StepAccessors(Model& p_model) {
+void StepAccessors(Scene& p_model) {
     Heading(6, "Generic access: every property and reference by name");
     std::cout << "Accessors::NodeAccess lists a node's properties (PropertyAccess) and\n"
                  "references (ExplicitRefAccess) without knowing its class; undefined values\n"
@@ -539,7 +539,7 @@ void StepAccessors(Model& p_model) {
 }
 
 // Step 7: the debugging dump, one verbosity level at a time.
-void StepDump(Model& p_model) {
+void StepDump(Scene& p_model) {
     Heading(7, "Dump a node at each verbosity");
     std::cout << "Node::Dump writes the node line (id, name, type id, and the class as\n"
                  "std::type_info::name() gives it), and by verbosity its references,\n"
@@ -556,7 +556,7 @@ void StepDump(Model& p_model) {
 }
 
 // Step 8: a node ends with its last Ptr; dependents hear of it, lists heal.
-void StepDelete(Model& p_model) {
+void StepDelete(Scene& p_model) {
     Heading(8, "Delete a node");
     std::cout << "A node ends when its last Ptr goes. Node::Deleter writes a trace line (the\n"
                  "\"Trace\" category is enabled around the deletion; trace lines go to stderr),\n"
@@ -608,7 +608,7 @@ void CollectPaths(Ptr<Node> const& p_node, NodePath const& p_parent, std::string
 }
 
 // Step 9: node paths address nodes and order them.
-void StepPaths(Model& p_model) {
+void StepPaths(Scene& p_model) {
     Heading(9, "Node paths");
     std::cout << "A NodePath addresses a node by the ids on the way to it. Following the\n"
                  "explicit references from the Chart gives these paths, in NodePath order\n"
@@ -633,7 +633,7 @@ void StepPaths(Model& p_model) {
 
 // Step 10: the model saved as JSON, made again from it, and a damaged
 // document refused (Qel::ChartIO).
-void StepSaveLoad(Model& p_model) {
+void StepSaveLoad(Scene& p_model) {
     namespace IO = Qel::Chart::IO;
     Heading(10, "Save the model and load it again");
     IO::RegisterClass<Chart>("Chart");
@@ -721,13 +721,13 @@ void StepSaveLoad(Model& p_model) {
 }
 
 // Step 11: nothing may be left behind.
-void StepRelease(Model& p_model) {
+void StepRelease(Scene& p_model) {
     Heading(11, "Release everything");
     std::cout << "Dropping the model's Ptrs deletes the " << Node::_debugNodeCount.load()
               << " remaining nodes. The debug\n"
                  "counters and the allocation tracker that node memory comes from must\n"
                  "all be back at zero:\n\n";
-    p_model = Model();
+    p_model = Scene();
 }
 
 }  // namespace
@@ -736,7 +736,7 @@ int main() {
     std::cout << "Qel.Chart.Core by example: a chart model\n"
                  "========================================\n";
     {
-        Model model;
+        Scene model;
         StepBuild(model);
         StepPropagation(model);
         StepWatchers(model);

@@ -388,6 +388,35 @@ std::vector<Ptr<Node>> Load(std::istream& p_stream) {
     return Load(std::string_view(text));
 }
 
+// A model holds every node of the document, roots or not.
+Core::Model LoadModel(std::string_view p_document) {
+    json const document = Private::ReadJson(p_document);
+    LoadedModel loaded;
+    (void)Loader(document, loaded.nodes).Run();
+    Core::Model model;
+    for (Ptr<Node> const& node : loaded.nodes) {
+        model.Add(node);
+    }
+    loaded.complete = true;
+    return model;
+}
+
+Core::Model LoadModel(std::istream& p_stream) {
+    std::string text;
+    char buffer[1 << 16];
+    while (p_stream.read(buffer, sizeof buffer) || p_stream.gcount() > 0) {
+        text.append(buffer, static_cast<std::size_t>(p_stream.gcount()));
+        if (text.size() > kMaxDocumentBytes) {
+            throw LoadError("", "the document has more than the " + std::to_string(kMaxDocumentBytes) +
+                                    " bytes that IO::LoadModel reads");
+        }
+    }
+    if (p_stream.bad()) {
+        throw LoadError("", "reading the stream failed");
+    }
+    return LoadModel(std::string_view(text));
+}
+
 }  // namespace IO
 }  // namespace Chart
 }  // namespace Qel

@@ -127,6 +127,15 @@ QELIO_API std::string Save(std::vector<Core::Ptr<Core::Node>> const& p_roots);
 /// The same document, written to `p_stream` only once it is complete.
 QELIO_API void Save(std::ostream& p_stream, std::vector<Core::Ptr<Core::Node>> const& p_roots);
 
+/// The document of every node of `p_model`, numbered in model order, and of
+/// every node they reach that the model does not hold (numbered after
+/// them, as for roots). Its roots are every node it has, so that
+/// `LoadModel` gives back a model of them all and `Save(LoadModel(text))`
+/// is `text`. Throws `SaveError` and writes nothing as `Save` of roots does.
+QELIO_API std::string Save(Core::Model const& p_model);
+/// The same document, written to `p_stream` only once it is complete.
+QELIO_API void Save(std::ostream& p_stream, Core::Model const& p_model);
+
 /// Makes the nodes of a saved document again and returns its roots, in
 /// order. The loaded model owns every node it made, so that nodes reached
 /// only through references and dependents live on: it ends when the last of
@@ -135,6 +144,13 @@ QELIO_API void Save(std::ostream& p_stream, std::vector<Core::Ptr<Core::Node>> c
 QELIO_API std::vector<Core::Ptr<Core::Node>> Load(std::string_view p_document);
 /// The same from a stream, read to its end (at most `kMaxDocumentBytes`).
 QELIO_API std::vector<Core::Ptr<Core::Node>> Load(std::istream& p_stream);
+
+/// Makes the nodes of a saved document again and returns a model that holds
+/// every one of them, in document order (roots or not). Throws `LoadError`
+/// as `Load` does; then no node made by the load survives.
+QELIO_API Core::Model LoadModel(std::string_view p_document);
+/// The same from a stream, read to its end (at most `kMaxDocumentBytes`).
+QELIO_API Core::Model LoadModel(std::istream& p_stream);
 
 }  // namespace IO
 }  // namespace Chart

@@ -58,7 +58,9 @@ std::pair<std::size_t, std::size_t> Measure(json const& p_value) {
 // the document node by node, in that order.
 class Saver {
 public:
-    json Document(std::vector<Ptr<Node>> const& p_roots) {
+    /// With `p_everyNodeARoot` (a model's document) the roots are every
+    /// node written, so that a model loaded from it holds them all again.
+    json Document(std::vector<Ptr<Node>> const& p_roots, bool p_everyNodeARoot) {
         json roots = json::array();
         for (std::size_t index = 0; index < p_roots.size(); ++index) {
             if (!p_roots[index]) {
@@ -72,9 +74,15 @@ public:
             Ptr<Node> const node = _order[number];
             nodes.push_back(SaveNode(node));
         }
+        if (p_everyNodeARoot) {
+            roots = json::array();
+            for (std::size_t number = 0; number < _order.size(); ++number) {
+                roots.push_back(number);
+            }
+        }
         json document = json::object();
         document["format"] = 1;
-        _values += 4 + p_roots.size();
+        _values += 4 + roots.size();
         document["nodes"] = std::move(nodes);
         document["roots"] = std::move(roots);
         if (_values > kMaxValues) {
@@ -259,11 +267,9 @@ private:
     Private::Memo<std::type_index, Private::ValueEntry> _codecs;
 };
 
-}  // namespace
-
-std::string Save(std::vector<Ptr<Node>> const& p_roots) {
+std::string Write(std::vector<Ptr<Node>> const& p_roots, bool p_everyNodeARoot) {
     Saver saver;
-    json const document = saver.Document(p_roots);
+    json const document = saver.Document(p_roots, p_everyNodeARoot);
     std::string text;
     try {
         text = document.dump();
@@ -277,8 +283,19 @@ std::string Save(std::vector<Ptr<Node>> const& p_roots) {
     return text;
 }
 
+}  // namespace
+
+std::string Save(std::vector<Ptr<Node>> const& p_roots) { return Write(p_roots, false); }
+
 void Save(std::ostream& p_stream, std::vector<Ptr<Node>> const& p_roots) {
     std::string const text = Save(p_roots);
+    p_stream.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+std::string Save(Core::Model const& p_model) { return Write(p_model.Nodes(), true); }
+
+void Save(std::ostream& p_stream, Core::Model const& p_model) {
+    std::string const text = Save(p_model);
     p_stream.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 

@@ -132,6 +132,46 @@ TEST(IORoundTrip, FormatStreamsAndOddValues) {
     plain->Deps().Remove(plain->_x);
 }
 
+TEST(IOModel, HoldsEveryNodeOfTheDocumentAndSavesItAgainExactly) {
+    std::string text;
+    {
+        Sample const sample = MakeSample();
+        Model model;
+        model.Add(sample._roots[1]);  // `empty` first: model order, not the roots'
+        model.Add(sample._roots[0]);
+        model.Add(sample._roots[1]);
+        text = IO::Save(model);
+    }
+    Counters const before;
+    {
+        Model loaded = IO::LoadModel(text);
+        // `empty` and `full`, then `shared` and `tail`, which only they reach.
+        ASSERT_EQ(loaded.Size(), 4u);
+        EXPECT_EQ(IO::Save(loaded), text);
+        std::istringstream in(text);
+        EXPECT_EQ(IO::Save(IO::LoadModel(in)), text);
+        EXPECT_EQ(loaded.Nodes()[0], loaded.Find("empty"));
+        Ptr<Plain> const shared = loaded.Find<Plain>("shared");
+        ASSERT_TRUE(shared);
+        EXPECT_FALSE(loaded.Find<Plain>("empty")) << "a name of a node of another class";
+        EXPECT_FALSE(loaded.Find("gone"));
+        std::vector<Ptr<Node>> const roots = IO::Load(text);
+        EXPECT_EQ(roots.size(), 4u) << "a model's document names every node a root";
+
+        EXPECT_TRUE(loaded.Remove(*shared));
+        EXPECT_FALSE(loaded.Remove(*shared));
+        EXPECT_EQ(loaded.Size(), 3u);
+        EXPECT_THROW(loaded.Add(Ptr<Node>()), NullPtrException);
+        Ptr<Plain> const made = loaded.Create<Plain>("made");
+        EXPECT_EQ(loaded.Find<Plain>("made"), made);
+        EXPECT_EQ(loaded.Nodes().back(), made);
+    }
+    EXPECT_TRUE(Counters() == before) << "the nodes end with the model";
+    EXPECT_THROW(IO::LoadModel("{\"format\":1,\"nodes\":[{\"class\":\"Plain\"},{\"class\":\"Nope\"}],\"roots\":[]}"),
+                 IO::LoadError);
+    EXPECT_TRUE(Counters() == before) << "nothing of a failed load survives";
+}
+
 TEST(IORoundTrip, TypedReferencesKeepTheirTargetsAndTheListsAsSaved) {
     RegisterModel();
     static bool const registered = (IO::RegisterClass<Typed>("Typed"), true);
