@@ -125,7 +125,8 @@ def main(results):
     memory = json.loads(child.stdout)
     rows = cxx_rows(results)
     cxx_wide = cxx_ns(rows.get("PropertySetWide/Property/1000"))
-    cxx_heap = rows.get("HeapPerNode/Library/100000", {}).get("heap_bytes_per_node")
+    heap_rows = [row for name, row in rows.items() if name.startswith("HeapPerNode/Library/100000")]
+    cxx_heap = heap_rows[0].get("heap_bytes_per_node") if heap_rows else None
 
     print("| Python | figure | C++ | figure | Python / C++ |")
     print("|---|---|---|---|---|")

@@ -24,6 +24,7 @@
 #include <climits>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <unordered_map>
@@ -503,6 +504,30 @@ struct PyWatcher {
     Core::ModificationWatcher watcher;
 };
 
+// Open from construction, as in C++; a context manager commits on exit.
+struct PyBatch {
+    std::optional<Core::ChangeBatch> batch{std::in_place};
+};
+
+std::string NameOf(Ptr<Node> const& p_node) {
+    std::string name;
+    NodeAccess(p_node).GetName(name);
+    return name;
+}
+
+py::object FindIn(Core::Model const& p_model, std::string const& p_name, py::object p_class) {
+    for (Ptr<Node> const& node : p_model) {
+        if (NameOf(node) != p_name) {
+            continue;
+        }
+        py::object object = Wrap(node);
+        if (p_class.is_none() || py::isinstance(object, p_class)) {
+            return object;
+        }
+    }
+    return py::none();
+}
+
 }  // namespace
 }  // namespace Python
 }  // namespace Chart
@@ -697,7 +722,41 @@ PYBIND11_MODULE(_qelchart, m) {
     m.def("_declare", &Declare);
     m.def("_register", &Register);
     m.def("_live_nodes", [] { return Node::_debugNodeCount.add(0); });
-    m.def("save", [](py::iterable p_roots) { return IO::Save(Roots(p_roots)); }, py::arg("roots"));
+    py::class_<Core::Model>(m, "Model")
+        .def(py::init<>())
+        .def("add", [](Core::Model& p_self, py::object p_node) { p_self.Add(NodeOf(p_node)); })
+        .def("remove", [](Core::Model& p_self, py::object p_node) { return p_self.Remove(*NodeOf(p_node)); })
+        .def("clear", &Core::Model::Clear)
+        .def("find", &FindIn, py::arg("name"), py::arg("cls") = py::none())
+        .def("__len__", &Core::Model::Size)
+        .def("__iter__", [](Core::Model const& p_self) { return py::iter(WrapAll(p_self.Nodes())); })
+        .def("__contains__",
+             [](Core::Model const& p_self, py::object p_node) {
+                 return py::isinstance(p_node, NodeBaseClass()) && p_self.Contains(*NodeOf(p_node));
+             });
+
+    py::class_<PyBatch>(m, "ChangeBatch")
+        .def(py::init<>())
+        .def("commit", [](PyBatch& p_self) { p_self.batch->Commit(); })
+        .def_property_readonly("active", [](PyBatch const& p_self) { return p_self.batch->Active(); })
+        .def("__enter__", [](py::object p_self) { return p_self; })
+        .def("__exit__", [](PyBatch& p_self, py::args) {
+            if (p_self.batch->Active()) {
+                p_self.batch->Commit();
+            }
+            return false;
+        });
+
+    m.def(
+        "save",
+        [](py::object p_roots) {
+            if (py::isinstance<Core::Model>(p_roots)) {
+                return IO::Save(p_roots.cast<Core::Model const&>());
+            }
+            return IO::Save(Roots(p_roots));
+        },
+        py::arg("roots"));
+    m.def("load_model", [](std::string const& p_text) { return IO::LoadModel(p_text); }, py::arg("text"));
     m.def(
         "load", [](std::string const& p_text) { return WrapAll(IO::Load(p_text)); }, py::arg("text"));
 }

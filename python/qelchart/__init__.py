@@ -20,23 +20,27 @@ __init__.
 from . import _qelchart
 from ._qelchart import (  # noqa: F401  (the public names)
     Change,
+    ChangeBatch,
     CheckFailed,
     CycleError,
     Identifier,
     Kind,
     LoadError,
+    Model,
     NullPtrError,
     Relationship,
     SaveError,
     Subscription,
     TouchEvent,
     Watcher,
+    load_model,
     save,
 )
 
 __all__ = [
     "Node", "Property", "Ref", "RefList", "Watcher", "WatcherList", "Subscription", "TouchEvent",
-    "Identifier", "Change", "Kind", "Relationship", "register", "save", "load",
+    "Identifier", "Change", "Kind", "Relationship", "Model", "ChangeBatch", "register", "save", "load",
+    "load_model",
     "CycleError", "LoadError", "SaveError", "CheckFailed", "NullPtrError",
 ]
 

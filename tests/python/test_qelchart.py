@@ -206,3 +206,30 @@ def test_threads_editing_models_of_their_own():
         thread.start()
     for thread in threads:
         thread.join()
+
+
+def test_model_holds_finds_and_round_trips():
+    model = q.Model()
+    c, x, y, s1, s2 = make_chart()
+    for node in (c, x, y, s1, s2, x):
+        model.add(node)
+    assert len(model) == 5 and list(model)[0] is c and s2 in model
+    assert model.find("y") is y and model.find("y", Series) is None and model.find("none") is None
+    text = q.save(model)
+    loaded = q.load_model(text)
+    assert [type(n) for n in loaded] == [Chart, Axis, LogAxis, Series, Series] and q.save(loaded) == text
+    assert model.remove(s2) and not model.remove(s2) and len(model) == 4
+
+
+def test_a_batch_defers_the_walk_and_callbacks_to_its_commit():
+    c, x, *_ = make_chart()
+    events, values = [], []
+    with c.on_touched(lambda e: events.append(e.name)), x.on_changed("max", values.append):
+        with q.ChangeBatch() as batch:
+            x.max, x.max, x.title = 2.0, 3.0, "t"
+            assert batch.active and events == [] and values == [] and x.max == 3.0
+        assert not batch.active and events == ["max"] and values == [3.0]
+        batch = q.ChangeBatch()
+        x.max = 4.0
+        batch.commit()
+        assert values == [3.0, 4.0]
