@@ -3,6 +3,7 @@
 #include "BatchHooks.h"
 #include "Growable.h"
 #include "Node.h"
+#include "NodeInternals.h"
 #include "Propagation.h"
 #include "ReportTexts.h"
 
@@ -182,6 +183,12 @@ namespace {
 // table of (object, walk) kept per thread and reused, so that a warmed-up
 // walk allocates nothing. Nested walks have ids of their own; the table is
 // emptied, slot by filled slot, when the outermost walk ends.
+//
+// Addresses alone do not name objects: a node that ends during the walk
+// gives its memory back, and a node made there later is another object. So
+// the memory of every node that ends while the table holds entries is noted
+// as a range, and each slot remembers how many ranges there were when it was
+// filled; a match with ranges noted since is checked against them.
 class VisitedObjects {
 public:
     // False when `p_walk` already touched `p_object`.
@@ -189,24 +196,52 @@ public:
         if ((_used + 1) * 2 > _capacity) {
             Grow();
         }
+        auto const ended = static_cast<std::uint32_t>(_ended.size);
         std::size_t slot = Hash(p_object) & (_capacity - 1);
         while (_slots[slot].object != nullptr) {
-            if (_slots[slot].object == p_object && _slots[slot].walk == p_walk) {
-                return false;
+            Slot& found = _slots[slot];
+            if (found.object == p_object && found.walk == p_walk) {
+                bool const reborn = found.ended != ended && EndedSince(p_object, found.ended);
+                found.ended = ended;  // checked up to here
+                return reborn;
             }
             slot = (slot + 1) & (_capacity - 1);
         }
         _filled.Push(slot);
-        _slots[slot] = Slot{p_object, p_walk};
+        _slots[slot] = Slot{p_object, p_walk, ended};
         ++_used;
         return true;
     }
     std::uint32_t NextWalk() { return ++_walks; }
+
+    // The memory of a node that ends now; what the table holds of it
+    // names objects that are gone.
+    void NoteEnded(void const* p_block, std::size_t p_bytes) noexcept {
+        if (_used == 0) {
+            return;
+        }
+        auto const begin = reinterpret_cast<std::uintptr_t>(p_block);
+        try {
+            _ended.Push(Range{begin, begin + p_bytes});
+        } catch (...) {
+            // No room to note it: forget the slots in the range instead
+            // (a walk id of 0 matches no walk).
+            for (std::size_t i = 0; i < _filled.size; ++i) {
+                Slot& slot = _slots[_filled.items[i]];
+                auto const address = reinterpret_cast<std::uintptr_t>(slot.object);
+                if (address >= begin && address < begin + p_bytes) {
+                    slot.walk = 0;
+                }
+            }
+        }
+    }
+
     void Empty() noexcept {
         for (std::size_t i = 0; i < _filled.size; ++i) {
             _slots[_filled.items[i]].object = nullptr;
         }
         _filled.size = 0;
+        _ended.size = 0;
         _used = 0;
         _walks = 0;
     }
@@ -217,19 +252,35 @@ public:
         _used = 0;
         _walks = 0;
         _filled.Free();
+        _ended.Free();
     }
 
 private:
     struct Slot {
         IModifiable* object;
         std::uint32_t walk;
+        std::uint32_t ended;  // ranges noted when the slot was last checked
+    };
+    struct Range {
+        std::uintptr_t begin;
+        std::uintptr_t end;
     };
     Slot* _slots = nullptr;
     std::size_t _capacity = 0;  // a power of two, or 0
     std::size_t _used = 0;
     std::uint32_t _walks = 0;
     Growable<std::size_t> _filled = {nullptr, 0, 0};
+    Growable<Range> _ended = {nullptr, 0, 0};
 
+    bool EndedSince(IModifiable const* p_object, std::uint32_t p_first) const noexcept {
+        auto const address = reinterpret_cast<std::uintptr_t>(p_object);
+        for (std::size_t i = p_first; i < _ended.size; ++i) {
+            if (address >= _ended.items[i].begin && address < _ended.items[i].end) {
+                return true;
+            }
+        }
+        return false;
+    }
     static std::size_t Hash(IModifiable* p_object) {
         auto const bits = reinterpret_cast<std::uintptr_t>(p_object);
         return static_cast<std::size_t>((bits >> 4) * 0x9E3779B97F4A7C15ull >> 16);
@@ -478,8 +529,11 @@ void Node::TouchSubscribed(IModifiable::ModifiableType type, IModifiable::Change
         } else {
             TouchEvent const event{type, change, relationship, p_originator, name, value};
             dispatch.Call(&event);
-            if (dispatch.ObjectEnded()) {
-                return;  // a subscriber ended the node: there is no list left to walk
+            // A subscriber, or the release of a cancelled one's callable
+            // (which may hold the last Ptr), ended the node: nothing is left
+            // to walk, and the node must not be read again.
+            if (dispatch.Close()) {
+                return;
             }
         }
     }
@@ -506,6 +560,12 @@ void Node::StartWalk(IModifiable::ModifiableType type, IModifiable::Change chang
     // its last Ptr), and the walk hands the originator to every entry.
     WeakPtr<Node> const originator = _self;
     Private::DependencyWalk::Run(this, dependents, type, change, IModifiable::Self, originator, name, value);
+}
+
+void Private::NoteNodeMemoryEnded(void const* p_block, std::size_t p_bytes) noexcept {
+    if (t_walk.running != 0) {
+        t_walk.visited.NoteEnded(p_block, p_bytes);
+    }
 }
 
 PropagationScope::PropagationScope(Propagation p_propagation) noexcept : _previous(Private::t_walk.propagation) {

@@ -88,14 +88,16 @@ public:
 template <int N>
 class QELCORE_API Modifiable : public IModifiable {
 public:
-    Modifiable() noexcept : _deallocated(false), _subscribed(false), _keepsNodeTouch(false), _keepsNodeName(false) {}
+    Modifiable() noexcept
+        : _deallocated(false), _subscribed(false), _keepsNodeTouch(false), _keepsNodeName(false), _holdsKept(false) {}
     /// Copies the deallocated flag; subscriptions stay with the original.
     Modifiable(Modifiable const& p_other) noexcept
         : IModifiable(p_other),
           _deallocated(p_other._deallocated),
           _subscribed(false),
           _keepsNodeTouch(false),
-          _keepsNodeName(false) {}
+          _keepsNodeName(false),
+          _holdsKept(false) {}
     Modifiable& operator=(Modifiable const& p_other) noexcept {
         _deallocated = p_other._deallocated;
         return *this;
@@ -152,6 +154,9 @@ private:
     // reads anyway.
     bool _keepsNodeTouch : 1;
     bool _keepsNodeName : 1;
+    // Set on a node that holds something until its deletion (a loaded
+    // model's other nodes): the deleter then looks in the table that holds it.
+    bool _holdsKept : 1;
 };
 
 }  // namespace Core

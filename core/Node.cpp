@@ -173,7 +173,18 @@ bool Reaches(IModifiable& p_from, IModifiable const* p_target) {
 
 }  // namespace
 
+namespace {
+thread_local int t_linkingSuspended = 0;
+}  // namespace
+
+Private::LinkingSuspended::LinkingSuspended() noexcept { ++t_linkingSuspended; }
+Private::LinkingSuspended::~LinkingSuspended() { --t_linkingSuspended; }
+bool Private::LinkingSuspended::Active() noexcept { return t_linkingSuspended != 0; }
+
 void Private::LinkDependent(Node& p_dependent, Node& p_source) {
+    if (t_linkingSuspended != 0) {
+        return;
+    }
     IModifiable& dependent = p_dependent;
     IModifiable const& source = p_source;
     if (&p_dependent == &p_source) {

@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <ostream>
 #include <string>
@@ -47,6 +48,9 @@ namespace Private {
 /// `ensure`. Never throws, whatever the failure policy.
 QELCORE_API void ReportEndedEarly(Node const& p_node, char const* p_text) noexcept;
 class BatchCommit;
+/// Holds `p_kept` until `p_node` is deleted, and releases it right after
+/// that deletion: how the roots of a loaded model keep its other nodes.
+QELCORE_API void KeepUntilDeleted(Node& p_node, std::shared_ptr<void> p_kept);
 class DependencyWalk;
 class NodeInternals;
 struct NodeDeleter;
@@ -215,6 +219,7 @@ private:
     friend class Private::NodeCounts;
     friend class ModificationWatcher;
     friend void Private::ReportEndedEarly(Node const&, char const*) noexcept;
+    friend void Private::KeepUntilDeleted(Node&, std::shared_ptr<void>);
 
     static void* Allocator(std::size_t p_size);
     static void Deleter(Node* p_node);
@@ -262,6 +267,10 @@ private:
     // the two flags say that is all of it; otherwise SendDeallocate.
     void EndQuietlyOrSendDeallocate();
 
+    // Whether something waits in the deleter's table to be released with the node.
+    bool HoldsKept() const noexcept { return Modifiable<0>::_holdsKept; }
+    void SetHoldsKept() noexcept { Modifiable<0>::_holdsKept = true; }
+
     // Whether Create found that the node's class keeps Node's TouchThis.
     bool TakesNodeTouch() const noexcept { return Modifiable<0>::_keepsNodeTouch; }
 
@@ -288,6 +297,19 @@ namespace Private {
 /// entry of its own. Throws `CyclicDependencyFoundExcept` and changes
 /// nothing when the link would close a cycle; a walked list refuses it.
 QELCORE_API void LinkDependent(Node& p_dependent, Node& p_source);
+
+/// While one lives on a thread, `LinkDependent` (and so `Node::DependOn`
+/// and the linking references) changes no list and checks no cycle: for a
+/// loader that fills every dependents list afterwards exactly as saved.
+class QELCORE_API LinkingSuspended {
+public:
+    LinkingSuspended() noexcept;
+    ~LinkingSuspended();
+    LinkingSuspended(LinkingSuspended const&) = delete;
+    LinkingSuspended& operator=(LinkingSuspended const&) = delete;
+    /// True while one lives on this thread.
+    static bool Active() noexcept;
+};
 
 /// The deleter of every owning `Ptr`: `Node::Deleter`.
 struct NodeDeleter {

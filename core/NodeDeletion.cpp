@@ -9,7 +9,11 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <unordered_map>
+#include <vector>
 
 namespace Qel {
 namespace Chart {
@@ -17,7 +21,35 @@ namespace Core {
 
 namespace Private {
 
+namespace {
+
+// What nodes hold until their deletion, by node. Never destroyed: nodes may
+// end during thread and process exit, after ordinary statics are gone.
+struct KeptTable {
+    std::mutex mutex;
+    std::unordered_map<Node const*, std::vector<std::shared_ptr<void>>> kept;
+};
+KeptTable& TheKeptTable() {
+    alignas(KeptTable) static unsigned char storage[sizeof(KeptTable)];
+    static KeptTable* const table = ::new (static_cast<void*>(storage)) KeptTable();
+    return *table;
+}
+
+}  // namespace
+
 void NodeInternals::DeleteOne(Node* p_node) noexcept {
+    // Released once the node is gone, after its counters: what it held may
+    // be other nodes, whose deletions then follow this one.
+    std::vector<std::shared_ptr<void>> kept;
+    if (p_node->HoldsKept()) {
+        KeptTable& table = TheKeptTable();
+        std::lock_guard<std::mutex> const lock(table.mutex);
+        auto const found = table.kept.find(p_node);
+        if (found != table.kept.end()) {
+            kept.swap(found->second);
+            table.kept.erase(found);
+        }
+    }
     try {
         int const count = Node::_debugNodeCount.load();
         if (!qeldebug::logger::quiet()) {  // an inactive channel costs no formatting
@@ -31,6 +63,7 @@ void NodeInternals::DeleteOne(Node* p_node) noexcept {
         void* const block = dynamic_cast<void*>(p_node);
         p_node->~Node();
         std::size_t const bytes = qeldebug::allocationtracker::deallocate(block);
+        Private::NoteNodeMemoryEnded(block, bytes);
         Node::_debugNodeMemUsage.add(-static_cast<int>(bytes));
         --Node::_debugNodeCount;
     } catch (...) {
@@ -215,6 +248,13 @@ boost::detail::sp_counted_base* NodeCounts::StartAnchor(Node const& p_node) noex
 }
 
 }  // namespace Private
+
+void Private::KeepUntilDeleted(Node& p_node, std::shared_ptr<void> p_kept) {
+    KeptTable& table = TheKeptTable();
+    std::lock_guard<std::mutex> const lock(table.mutex);
+    table.kept[&p_node].push_back(std::move(p_kept));
+    p_node.SetHoldsKept();
+}
 
 void Node::operator delete(void* /*p_block*/) {
     Utility::GetLogger().derr("") << "Node::operator delete - called when it should not be!" << std::endl;

@@ -5,6 +5,7 @@
 
 #include "Node.h"
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -13,6 +14,10 @@ namespace Qel {
 namespace Chart {
 namespace Core {
 namespace Private {
+
+// Called as a node's memory of `p_bytes` at `p_block` goes back: the
+// once-per-object walks running on the thread forget what they met there.
+void NoteNodeMemoryEnded(void const* p_block, std::size_t p_bytes) noexcept;
 
 // The deletion of one node, in its fixed order, and the node line;
 // defined beside the deleter and the dump.

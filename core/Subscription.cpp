@@ -136,9 +136,11 @@ void Dispatch::Call(void const* p_argument) {
 
 bool Dispatch::ObjectEnded() const noexcept { return _list != nullptr && _list->orphaned; }
 
-Dispatch::~Dispatch() {
+Dispatch::~Dispatch() { Close(); }
+
+bool Dispatch::Close() noexcept {
     if (_list == nullptr) {
-        return;
+        return false;
     }
     Table& table = TheTable();
     // The last pin cleans up. It keeps its pin while it releases callables,
@@ -152,8 +154,10 @@ Dispatch::~Dispatch() {
             std::lock_guard<std::mutex> const lock(table.mutex);
             SubscriberList* const list = _list;
             if (list->pins > 1) {
+                bool const ended = list->orphaned;
                 --list->pins;
-                return;
+                _list = nullptr;
+                return ended;
             }
             orphaned = list->orphaned;
             if (orphaned) {
@@ -174,7 +178,8 @@ Dispatch::~Dispatch() {
                         table.lists.erase(list->key);
                         delete list;
                     }
-                    return;
+                    _list = nullptr;
+                    return false;
                 }
                 released = std::move(entries[inactive]);
                 entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(inactive));
@@ -182,8 +187,9 @@ Dispatch::~Dispatch() {
         }
         if (orphaned) {
             delete _list;  // out of the table since the object ended; no one else pins it
+            _list = nullptr;
             ReleaseCalls(orphans);
-            return;
+            return true;
         }
         released->call.reset();
     }

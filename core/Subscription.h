@@ -70,6 +70,11 @@ public:
     void Call(void const* p_argument);
     /// True once the object was destroyed, before or during the calls.
     bool ObjectEnded() const noexcept;
+    /// Ends the round now (the destructor does it otherwise): unpins the
+    /// subscribers and releases the callables of the cancelled ones. Returns
+    /// true when the object was destroyed, the releases included: a callable
+    /// may hold the object's last owner.
+    bool Close() noexcept;
 
 private:
     SubscriberList* _list;

@@ -62,6 +62,23 @@ int main(int p_argc, char** p_argv) {
         odd->_many.Attach(odd);
         Write(dir, "odd-values", IO::Save({odd}));
     }
+    {
+        // Two roots in one list; two nodes that point at each other with
+        // one of the links they make taken back.
+        std::vector<Ptr<Plain>> const roots = Plains(2);
+        Ptr<Everything> const holder = Named<Everything>("holder");
+        holder->_many.Attach(roots[0]);
+        holder->_many.Attach(roots[1]);
+        roots[0]->_next.Attach(holder);
+        Write(dir, "two-roots-one-list", IO::Save({roots[0], roots[1]}));
+        Ptr<Mutual> const x = Named<Mutual>("x"), y = Named<Mutual>("y");
+        x->_other.Attach(y);
+        x->StopDependingOn(*y);
+        y->_other.Attach(x);
+        x->_plains.Attach(roots[0]);
+        y->_plains.Attach(roots[0]);
+        Write(dir, "mutual", IO::Save({x}));
+    }
     Write(dir, "empty", IO::Save({}));
     return 0;
 }

@@ -3,14 +3,12 @@
 #include "JsonReader.h"
 #include "Registry.h"
 
-#include <boost/make_shared.hpp>
-#include <boost/shared_ptr.hpp>
-
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <istream>
 #include <list>
+#include <memory>
 #include <string>
 #include <typeindex>
 #include <utility>
@@ -28,28 +26,22 @@ using Core::Accessors::NodeAccess;
 using Core::Accessors::PropertyAccess;
 using nlohmann::json;
 
-/// The owner of every node of a loaded model. It deletes them last made
-/// first: numbers follow the order in which saving met the nodes, so a node
-/// usually goes after the nodes listed as its dependents and its
-/// `Deallocate` has no one left to walk to. The nodes of a failed load have
-/// no one to tell: their lists are cleared first, so that deleting them
-/// costs no walk at all, however the document linked them.
-struct LoadedModel {
-    LoadedModel() = default;
-    LoadedModel(LoadedModel const&) = delete;
-    LoadedModel& operator=(LoadedModel const&) = delete;
-    ~LoadedModel() {
-        if (!complete) {
-            for (Ptr<Node> const& node : nodes) {
-                node->Deps().Clear();
-            }
-        }
+/// Nodes deleted last made first when it ends: numbers follow the order in
+/// which saving met the nodes, so a node usually goes after the nodes listed
+/// as its dependents and its `Deallocate` has no one left to walk to. Holds
+/// the nodes of a load while it runs (a failed load deletes them as any
+/// node is deleted, notices included), and then the nodes that are no
+/// roots, for as long as a root lives.
+struct LoadedNodes {
+    LoadedNodes() = default;
+    LoadedNodes(LoadedNodes const&) = delete;
+    LoadedNodes& operator=(LoadedNodes const&) = delete;
+    ~LoadedNodes() {
         while (!nodes.empty()) {
             nodes.pop_back();
         }
     }
     std::vector<Ptr<Node>> nodes;
-    bool complete = false;
 };
 
 [[noreturn]] void Fail(std::string p_pointer, std::string p_cause) {
@@ -359,15 +351,38 @@ private:
 
 std::vector<Ptr<Node>> Load(std::string_view p_document) {
     json const document = Private::ReadJson(p_document);
-    // Every node made so far goes with the model when the load fails.
-    boost::shared_ptr<LoadedModel> const model = boost::make_shared<LoadedModel>();
-    std::vector<std::size_t> const roots = Loader(document, model->nodes).Run();
-    model->complete = true;
+    LoadedNodes made;
+    std::vector<std::size_t> roots;
+    {
+        // The lists are filled as saved once every reference is attached:
+        // linking references re-linked one by one could refuse a saved
+        // model (two that point at each other, one link removed since).
+        Core::Private::LinkingSuspended const suspended;
+        roots = Loader(document, made.nodes).Run();
+    }
     std::vector<Ptr<Node>> result;
     result.reserve(roots.size());
+    std::vector<bool> isRoot(made.nodes.size(), false);
     for (std::size_t const number : roots) {
-        // Shares the model's count: the model lives while any root does.
-        result.emplace_back(boost::shared_ptr<Node>(model, model->nodes[number].Get()));
+        result.push_back(made.nodes[number]);
+        isRoot[number] = true;
+    }
+    // The roots are ordinary nodes; together they keep the rest of the
+    // model, which ends after the last of them.
+    auto const rest = std::make_shared<LoadedNodes>();
+    for (std::size_t number = 0; number < made.nodes.size(); ++number) {
+        if (!isRoot[number]) {
+            rest->nodes.push_back(std::move(made.nodes[number]));
+        }
+    }
+    made.nodes.clear();
+    if (!rest->nodes.empty()) {
+        for (std::size_t index = 0; index < roots.size(); ++index) {
+            if (isRoot[roots[index]]) {  // once per node, however often it is a root
+                isRoot[roots[index]] = false;
+                Core::Private::KeepUntilDeleted(*result[index], rest);
+            }
+        }
     }
     return result;
 }

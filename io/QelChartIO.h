@@ -137,10 +137,11 @@ QELIO_API std::string Save(Core::Model const& p_model);
 QELIO_API void Save(std::ostream& p_stream, Core::Model const& p_model);
 
 /// Makes the nodes of a saved document again and returns its roots, in
-/// order. The loaded model owns every node it made, so that nodes reached
-/// only through references and dependents live on: it ends when the last of
-/// the returned pointers (and their copies) goes. Throws `LoadError` for
-/// anything it cannot read; then no node made by the load survives.
+/// order. Every node is an ordinary node with a `Ptr` of its own; the roots
+/// together keep the other nodes of the load alive (those reached only
+/// through references and dependents), which end after the last root.
+/// Throws `LoadError` for anything it cannot read; then no node made by the
+/// load survives.
 QELIO_API std::vector<Core::Ptr<Core::Node>> Load(std::string_view p_document);
 /// The same from a stream, read to its end (at most `kMaxDocumentBytes`).
 QELIO_API std::vector<Core::Ptr<Core::Node>> Load(std::istream& p_stream);

@@ -346,4 +346,26 @@ TEST(PropagationScaleTest, OncePerObjectTouchesEveryReachableObjectOnceAtItsFirs
     a->Touch();
     EXPECT_EQ(g.log, "aS-:F0a bEa:F0a dS-:F0d fEd:F0d cS-:D0c dE-:D0c fI-:D0c dIa:F0a fIa:F0a eIa:F0a");
     b->onForce = nullptr;
+
+    // A node that ends during the walk gives its memory back; a node made
+    // there and linked into the walk is another object, and is touched.
+    // h -> k, m; k -> x; m's touch drops x, then links a node made at x's address.
+    auto h = g.Add("h"), k = g.Add("k"), m = g.Add("m");
+    auto x = g.Add("x");
+    Link(h, {k, m});
+    Link(k, {x});
+    std::vector<Ptr<RecordingNode>> made;
+    m->onForce = [&] {
+        void const* const address = x.Get();
+        x = Ptr<RecordingNode>();
+        k->Deps().Clear();  // its identifier was the last hold on x's memory
+        for (int i = 0; i < 64 && (made.empty() || made.back().Get() != address); ++i) {
+            made.push_back(g.Add("y"));
+        }
+        ASSERT_EQ(made.back().Get(), address) << "the memory of x is used again";
+        made.back()->DependOn(*m);
+    };
+    g.log.clear();
+    h->Touch();
+    EXPECT_EQ(g.log, "hS-:F0h kEh:F0h xIh:F0h mEh:F0h xS-:D0x yIh:F0h");
 }

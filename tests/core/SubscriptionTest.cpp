@@ -203,6 +203,30 @@ TEST(SubscriptionTest, ACallbackMayEndTheObjectItListensTo) {
     top->Touch();
     EXPECT_EQ(log, "lE-") << "only the end of the middle node reaches the low one";
     EXPECT_FALSE(middle);
+
+    // A one-shot callback whose callable holds the node's last owner: the
+    // node ends when the round releases the callable, and neither its own
+    // walk nor the walk that reached it as a dependent reads it afterwards.
+    for (bool const asDependent : {false, true}) {
+        Ptr<Gauge> source = Node::Create<Gauge>("s");
+        Ptr<Gauge> kept = Node::Create<Gauge>("k");
+        if (asDependent) {
+            source->Deps().Insert(*kept);
+        }
+        kept->Deps().Insert(*low);
+        log.clear();
+        auto once = std::make_shared<Subscription>();
+        *once = kept->OnTouched([once, keep = kept](TouchEvent const&) { once->Cancel(); });
+        Gauge* const keptRaw = kept.Get();
+        kept = Ptr<Gauge>();
+        if (asDependent) {
+            source->_height.Set(2);
+        } else {
+            keptRaw->_height.Set(2);
+        }
+        EXPECT_EQ(log, "lE-") << "only the end of the kept node reaches its dependent";
+        EXPECT_FALSE(once->Active());
+    }
 }
 
 TEST(SubscriptionTest, AThrowingCallbackReachesTheCallerLeavingNoListMarkedAndNoSubscriptionLost) {

@@ -56,11 +56,19 @@ public:
     ExplicitRef _next{*this, "next"};
 };
 
+/// Two of them may point at each other; each depends on what it points at.
+class Mutual : public Node {
+public:
+    TypedRef<Mutual> _other{*this, "other", RefLink::Dependent};
+    TypedRefList<Plain> _plains{*this, "plains", RefLink::Dependent};
+};
+
 /// Registers the classes and the colour codec, once per process.
 inline void RegisterModel() {
     static bool const registered = [] {
         IO::RegisterClass<Everything>("Everything");
         IO::RegisterClass<Plain>("Plain");
+        IO::RegisterClass<Mutual>("Mutual");
         IO::RegisterValue<Colour>(
             "colour",
             [](Colour const& p_colour) {

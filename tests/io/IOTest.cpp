@@ -217,6 +217,53 @@ TEST(IORoundTrip, TypedReferencesKeepTheirTargetsAndTheListsAsSaved) {
     EXPECT_TRUE(Counters() == before);
 }
 
+// Loaded nodes are ordinary nodes, each with a Ptr of its own; the roots
+// together keep the rest of the model, which ends after the last of them.
+TEST(IORoundTrip, LoadedNodesAreDistinctAndEveryModelSaveWritesLoads) {
+    RegisterModel();
+    Counters const before;
+    std::string text;
+    {
+        Ptr<Plain> const a = Named<Plain>("a"), b = Named<Plain>("b");
+        Ptr<Everything> const holder = Named<Everything>("holder");
+        holder->_many.Attach(a);
+        holder->_many.Attach(b);
+        a->_next.Attach(holder);
+        text = IO::Save({a, b});
+    }
+    {
+        std::vector<Ptr<Node>> roots = IO::Load(text);
+        ASSERT_EQ(roots.size(), 2u);
+        EXPECT_NE(roots[0], roots[1]);
+        EXPECT_EQ(IO::Save(roots), text);
+        EXPECT_EQ(IO::Save({roots[0]->SelfPtr(), roots[1]}), text) << "a loaded node and its SelfPtr are one node";
+        Ptr<Everything> const list = Node::Create<Everything>();
+        list->_many.Attach(roots[0]);
+        list->_many.Attach(roots[1]);
+        EXPECT_EQ(Targets(list->_many), roots);
+        list->_many.Detach(roots[1]);
+        EXPECT_EQ(Targets(list->_many), std::vector<Ptr<Node>>{roots[0]});
+        // The holder is reached only from a root's reference: either root keeps it.
+        WeakPtr<Node> const holder = Targets(DynamicPtrCast<Plain>(roots[0])->_next)[0];
+        roots.erase(roots.begin());
+        ASSERT_FALSE(holder.Expired()) << "the second root keeps it";
+        EXPECT_EQ(Targets(DynamicPtrCast<Everything>(holder.Lock())->_many), roots) << "the first root has ended";
+    }
+    EXPECT_TRUE(Counters() == before) << "the last root takes the rest of the model with it";
+
+    // Each points at the other and depends on it, but for one link taken
+    // back: a legal model, which loads exactly as saved.
+    {
+        Ptr<Mutual> const x = Named<Mutual>("x"), y = Named<Mutual>("y");
+        x->_other.Attach(y);
+        x->StopDependingOn(*y);
+        y->_other.Attach(x);
+        text = IO::Save({x});
+    }
+    EXPECT_EQ(IO::Save(IO::Load(text)), text);
+    EXPECT_TRUE(Counters() == before);
+}
+
 TEST(IOSave, RefusesWhatItCannotNameAndWritesNothing) {
     RegisterModel();
     // The message of the refusal to save `p_root`, after checking that
