@@ -406,13 +406,16 @@ std::vector<Ptr<Node>> Load(std::istream& p_stream) {
 // A model holds every node of the document, roots or not.
 Core::Model LoadModel(std::string_view p_document) {
     json const document = Private::ReadJson(p_document);
-    LoadedModel loaded;
-    (void)Loader(document, loaded.nodes).Run();
+    LoadedNodes made;
+    {
+        // As in Load: the lists are filled as saved.
+        Core::Private::LinkingSuspended const suspended;
+        (void)Loader(document, made.nodes).Run();
+    }
     Core::Model model;
-    for (Ptr<Node> const& node : loaded.nodes) {
+    for (Ptr<Node> const& node : made.nodes) {
         model.Add(node);
     }
-    loaded.complete = true;
     return model;
 }
 
