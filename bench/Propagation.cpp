@@ -151,7 +151,8 @@ void BM_PropertySetBaseline(benchmark::State& p_state) {
 // The C++ side of bench/python_bench.py's set on a node with 1,000 dependents.
 void BM_PropertySetWide(benchmark::State& p_state) {
     SetLibrary(
-        p_state, [](PropertyNode& p_owner, Core::Accessors::PropertyAccess&, int p_value) { p_owner.width.Set(p_value); },
+        p_state,
+        [](PropertyNode& p_owner, Core::Accessors::PropertyAccess&, int p_value) { p_owner.width.Set(p_value); },
         static_cast<std::size_t>(p_state.range(0)));
 }
 

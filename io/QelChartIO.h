@@ -98,8 +98,7 @@ QELIO_API void RegisterClass(std::string p_name, std::function<Core::Ptr<Core::N
 /// namer for a class, or an empty function, throws `std::invalid_argument`.
 /// `p_nameOf` is called without a lock, and may be called while saving on
 /// any thread. Thread-safe.
-QELIO_API void RegisterClassNamer(std::type_info const& p_type,
-                                  std::function<std::string(Core::Node const&)> p_nameOf);
+QELIO_API void RegisterClassNamer(std::type_info const& p_type, std::function<std::string(Core::Node const&)> p_nameOf);
 
 /// A codec for property values of type `T`, saved with the value type name
 /// `p_name`. `p_load` may throw (anything) to refuse a JSON value; the load

@@ -84,9 +84,7 @@ ClassInfo const* InfoOf(py::handle p_class) {
     return found == Classes().end() ? nullptr : found->second.get();
 }
 
-py::object NodeBaseClass() {
-    return py::module_::import("qelchart._qelchart").attr("NodeBase");
-}
+py::object NodeBaseClass() { return py::module_::import("qelchart._qelchart").attr("NodeBase"); }
 
 // The Python object for a node: the one that stands for it while that
 // lives, otherwise a new one of its Python class (qelchart.Node for a node
@@ -340,20 +338,20 @@ struct PySubscription {
 };
 
 PySubscription OnTouched(NodeHandle const& p_handle, py::function p_callback) {
-    return PySubscription{p_handle.node->OnTouched([call = Callable(std::move(p_callback))](
-                                                       Core::TouchEvent const& p_event) {
-        py::gil_scoped_acquire lock;
-        Ptr<Node> originator;
-        if (!p_event.originator.Expired()) {
-            try {
-                originator = p_event.originator.Lock();
-            } catch (Core::NullPtrException const&) {
-                // It ended meanwhile: no originator to hand out.
+    return PySubscription{
+        p_handle.node->OnTouched([call = Callable(std::move(p_callback))](Core::TouchEvent const& p_event) {
+            py::gil_scoped_acquire lock;
+            Ptr<Node> originator;
+            if (!p_event.originator.Expired()) {
+                try {
+                    originator = p_event.originator.Lock();
+                } catch (Core::NullPtrException const&) {
+                    // It ended meanwhile: no originator to hand out.
+                }
             }
-        }
-        call(PyTouchEvent{p_event.type, p_event.change, p_event.relationship, Wrap(originator), p_event.name,
-                          ToPython(p_event.value)});
-    })};
+            call(PyTouchEvent{p_event.type, p_event.change, p_event.relationship, Wrap(originator), p_event.name,
+                              ToPython(p_event.value)});
+        })};
 }
 
 template <class T>
@@ -362,11 +360,10 @@ bool SubscribeAs(Core::IProperty& p_property, Callable& p_call, PySubscription& 
     if (property == nullptr) {
         return false;
     }
-    p_result.subscription =
-        property->OnChanged([call = std::move(p_call)](Core::Property<T> const& p_changed) {
-            py::gil_scoped_acquire lock;
-            call(ToPython(p_changed.GetValue()));
-        });
+    p_result.subscription = property->OnChanged([call = std::move(p_call)](Core::Property<T> const& p_changed) {
+        py::gil_scoped_acquire lock;
+        call(ToPython(p_changed.GetValue()));
+    });
     return true;
 }
 
@@ -439,8 +436,8 @@ void Declare(py::type p_class, py::list p_decls) {
             } else if (type.is(py::handle(reinterpret_cast<PyObject*>(&PyUnicode_Type)))) {
                 slot.value = ValueKind::Str;
             } else {
-                throw py::type_error("qelchart.Property '" + slot.name + "': the type is bool, int, float or str, not " +
-                                     std::string(py::str(type)));
+                throw py::type_error("qelchart.Property '" + slot.name +
+                                     "': the type is bool, int, float or str, not " + std::string(py::str(type)));
             }
             if (!decl[3].is_none()) {
                 slot.initial = FromPython(slot.name, slot.value, decl[3]);
@@ -624,8 +621,7 @@ PYBIND11_MODULE(_qelchart, m) {
              [](PyIdentifier const& p_self, py::object p_other) {
                  return py::isinstance<PyIdentifier>(p_other) && p_other.cast<PyIdentifier const&>().id == p_self.id;
              })
-        .def("__hash__",
-             [](PyIdentifier const& p_self) { return std::hash<void const*>()(p_self.id.Address()); });
+        .def("__hash__", [](PyIdentifier const& p_self) { return std::hash<void const*>()(p_self.id.Address()); });
 
     py::class_<RefListView>(m, "RefList_")
         .def("__len__", [](RefListView const& p_self) { return p_self.Refs().GetReferencees().size(); })
@@ -651,8 +647,9 @@ PYBIND11_MODULE(_qelchart, m) {
         .def("append", [](RefListView const& p_self, py::object p_node) { p_self.Refs().Attach(NodeOf(p_node)); })
         .def("remove", [](RefListView const& p_self, py::object p_node) { p_self.Refs().Detach(NodeOf(p_node)); })
         .def("clear", [](RefListView const& p_self) { p_self.Refs().Clear(); })
-        .def("__repr__",
-             [](RefListView const& p_self) { return "RefList(" + std::string(py::repr(WrapAll(p_self.Refs().GetReferencees()))) + ")"; });
+        .def("__repr__", [](RefListView const& p_self) {
+            return "RefList(" + std::string(py::repr(WrapAll(p_self.Refs().GetReferencees()))) + ")";
+        });
 
     py::class_<NodeHandle>(m, "NodeBase", py::dynamic_attr())
         .def(py::init([](py::type p_class) {
@@ -687,8 +684,7 @@ PYBIND11_MODULE(_qelchart, m) {
             },
             [](NodeHandle const& p_self, unsigned int p_tag) { NodeAccess(p_self.node).SetUserTag(p_tag); })
         .def_property_readonly("id", [](NodeHandle const& p_self) { return PyIdentifier{p_self.node->Id()}; })
-        .def_property_readonly("unique_id",
-                               [](NodeHandle const& p_self) { return NodeAccess(p_self.node).UniqueId(); })
+        .def_property_readonly("unique_id", [](NodeHandle const& p_self) { return NodeAccess(p_self.node).UniqueId(); })
         .def_property_readonly("type_id", [](NodeHandle const& p_self) { return NodeAccess(p_self.node).TypeId(); })
         .def_property_readonly("time",
                                [](NodeHandle const& p_self) {
@@ -698,15 +694,14 @@ PYBIND11_MODULE(_qelchart, m) {
         .def_property_readonly("deps", [](NodeHandle const& p_self) { return Dependents(*p_self.node); })
         .def("depend_on",
              [](NodeHandle const& p_self, py::object p_source) { return p_self.node->DependOn(*NodeOf(p_source)); })
-        .def("stop_depending_on",
-             [](NodeHandle const& p_self, py::object p_source) {
-                 return p_self.node->StopDependingOn(*NodeOf(p_source));
-             })
+        .def("stop_depending_on", [](NodeHandle const& p_self,
+                                     py::object p_source) { return p_self.node->StopDependingOn(*NodeOf(p_source)); })
         .def("touch", [](NodeHandle const& p_self) { NodeAccess(p_self.node).Touch(); })
         .def("on_touched", &OnTouched)
         .def("on_changed", &OnChanged)
-        .def("dump", [](NodeHandle const& p_self, int p_verbosity) { return DumpOf(*p_self.node, p_verbosity); },
-             py::arg("verbosity") = 1)
+        .def(
+            "dump", [](NodeHandle const& p_self, int p_verbosity) { return DumpOf(*p_self.node, p_verbosity); },
+            py::arg("verbosity") = 1)
         .def("__eq__",
              [](NodeHandle const& p_self, py::object p_other) {
                  return py::isinstance(p_other, NodeBaseClass()) && NodeOf(p_other) == p_self.node;
@@ -730,10 +725,9 @@ PYBIND11_MODULE(_qelchart, m) {
         .def("find", &FindIn, py::arg("name"), py::arg("cls") = py::none())
         .def("__len__", &Core::Model::Size)
         .def("__iter__", [](Core::Model const& p_self) { return py::iter(WrapAll(p_self.Nodes())); })
-        .def("__contains__",
-             [](Core::Model const& p_self, py::object p_node) {
-                 return py::isinstance(p_node, NodeBaseClass()) && p_self.Contains(*NodeOf(p_node));
-             });
+        .def("__contains__", [](Core::Model const& p_self, py::object p_node) {
+            return py::isinstance(p_node, NodeBaseClass()) && p_self.Contains(*NodeOf(p_node));
+        });
 
     py::class_<PyBatch>(m, "ChangeBatch")
         .def(py::init<>())
@@ -756,7 +750,8 @@ PYBIND11_MODULE(_qelchart, m) {
             return IO::Save(Roots(p_roots));
         },
         py::arg("roots"));
-    m.def("load_model", [](std::string const& p_text) { return IO::LoadModel(p_text); }, py::arg("text"));
+    m.def(
+        "load_model", [](std::string const& p_text) { return IO::LoadModel(p_text); }, py::arg("text"));
     m.def(
         "load", [](std::string const& p_text) { return WrapAll(IO::Load(p_text)); }, py::arg("text"));
 }

@@ -41,9 +41,7 @@ PyRefList::PyRefList(Node& p_owner, SlotDecl const& p_decl)
                                  p_decl.dependent ? Core::RefLink::Dependent : Core::RefLink::None),
       _target(p_decl.target) {}
 
-void PyRefList::Attach(Ptr<Node> const& p_node) {
-    Core::TypedRefList<PyNode>::Attach(CheckedTarget(p_node, _target));
-}
+void PyRefList::Attach(Ptr<Node> const& p_node) { Core::TypedRefList<PyNode>::Attach(CheckedTarget(p_node, _target)); }
 
 PyNode::Slot::~Slot() = default;
 
@@ -121,9 +119,7 @@ Core::IProperty& PyNode::PropertyAt(std::size_t p_slot) const {
 
 PyRef& PyNode::RefAt(std::size_t p_slot) const { return static_cast<RefSlot&>(*_slots.at(p_slot)).ref; }
 
-PyRefList& PyNode::RefListAt(std::size_t p_slot) const {
-    return static_cast<RefListSlot&>(*_slots.at(p_slot)).refs;
-}
+PyRefList& PyNode::RefListAt(std::size_t p_slot) const { return static_cast<RefListSlot&>(*_slots.at(p_slot)).refs; }
 
 }  // namespace Python
 }  // namespace Chart
