@@ -114,11 +114,25 @@ py::object WrapAll(std::vector<Ptr<T>> const& p_nodes) {
     return std::move(list);
 }
 
+// The handle of a node object, or TypeError for an object made without
+// __init__ (cls.__new__(cls)): pybind11 gives such an object storage but
+// no constructed handle.
+NodeHandle& Constructed(py::handle p_object) {
+    auto* const instance = reinterpret_cast<py::detail::instance*>(p_object.ptr());
+    py::detail::value_and_holder slot =
+        instance->get_value_and_holder(py::detail::get_type_info(typeid(NodeHandle)));
+    if (!slot || !slot.holder_constructed()) {
+        throw py::type_error("this " + std::string(py::str(p_object.get_type().attr("__qualname__"))) +
+                             " was made without __init__: it has no node");
+    }
+    return *static_cast<NodeHandle*>(slot.value_ptr());
+}
+
 NodeHandle& HandleOf(py::handle p_object) {
     if (!py::isinstance(p_object, NodeBaseClass())) {
         throw py::type_error("expected a qelchart.Node, got " + std::string(py::str(p_object.get_type())));
     }
-    return p_object.cast<NodeHandle&>();
+    return Constructed(p_object);
 }
 
 Ptr<Node> NodeOf(py::handle p_object) { return HandleOf(p_object).node; }
@@ -497,6 +511,13 @@ std::vector<Ptr<Node>> Roots(py::iterable p_roots) {
     return roots;
 }
 
+// What a node method is called on, checked (see Constructed).
+struct Self {
+    NodeHandle* handle = nullptr;
+    NodeHandle const* operator->() const { return handle; }
+    NodeHandle const& operator*() const { return *handle; }
+};
+
 struct PyWatcher {
     Core::ModificationWatcher watcher;
 };
@@ -529,6 +550,22 @@ py::object FindIn(Core::Model const& p_model, std::string const& p_name, py::obj
 }  // namespace Python
 }  // namespace Chart
 }  // namespace Qel
+
+namespace pybind11 {
+namespace detail {
+template <>
+struct type_caster<Qel::Chart::Python::Self> {
+    PYBIND11_TYPE_CASTER(Qel::Chart::Python::Self, const_name("Node"));
+    bool load(handle p_source, bool) {
+        if (!isinstance(p_source, Qel::Chart::Python::NodeBaseClass())) {
+            return false;
+        }
+        value.handle = &Qel::Chart::Python::Constructed(p_source);
+        return true;
+    }
+};
+}  // namespace detail
+}  // namespace pybind11
 
 PYBIND11_MODULE(_qelchart, m) {
     using namespace Qel::Chart::Python;
@@ -659,54 +696,56 @@ PYBIND11_MODULE(_qelchart, m) {
         .def(py::init([](Adopt const& p_adopt) { return std::make_unique<NodeHandle>(p_adopt.node); }))
         .def("_bind",
              [](py::object p_self) {
-                 NodeHandle& handle = p_self.cast<NodeHandle&>();
+                 NodeHandle& handle = Constructed(p_self);
                  handle.self = p_self.ptr();
                  if (handle.python != nullptr && handle.python->wrapper == nullptr) {
                      handle.python->wrapper = p_self.ptr();
                  }
              })
-        .def("_get", &GetSlot)
-        .def("_set", &SetSlot)
+        .def("_get", [](Self p_self, std::string const& p_name) { return GetSlot(*p_self, p_name); })
+        .def("_set",
+             [](Self p_self, std::string const& p_name, py::handle p_value) { SetSlot(*p_self, p_name, p_value); })
         .def_property(
             "name",
-            [](NodeHandle const& p_self) {
+            [](Self p_self) {
                 std::string name;
-                NodeAccess(p_self.node).GetName(name);
+                NodeAccess(p_self->node).GetName(name);
                 return name;
             },
-            [](NodeHandle const& p_self, std::string const& p_name) { NodeAccess(p_self.node).SetName(p_name); })
+            [](Self p_self, std::string const& p_name) { NodeAccess(p_self->node).SetName(p_name); })
         .def_property(
             "user_tag",
-            [](NodeHandle const& p_self) {
+            [](Self p_self) {
                 unsigned int tag = 0;
-                NodeAccess(p_self.node).GetUserTag(tag);
+                NodeAccess(p_self->node).GetUserTag(tag);
                 return tag;
             },
-            [](NodeHandle const& p_self, unsigned int p_tag) { NodeAccess(p_self.node).SetUserTag(p_tag); })
-        .def_property_readonly("id", [](NodeHandle const& p_self) { return PyIdentifier{p_self.node->Id()}; })
-        .def_property_readonly("unique_id", [](NodeHandle const& p_self) { return NodeAccess(p_self.node).UniqueId(); })
-        .def_property_readonly("type_id", [](NodeHandle const& p_self) { return NodeAccess(p_self.node).TypeId(); })
+            [](Self p_self, unsigned int p_tag) { NodeAccess(p_self->node).SetUserTag(p_tag); })
+        .def_property_readonly("id", [](Self p_self) { return PyIdentifier{p_self->node->Id()}; })
+        .def_property_readonly("unique_id", [](Self p_self) { return NodeAccess(p_self->node).UniqueId(); })
+        .def_property_readonly("type_id", [](Self p_self) { return NodeAccess(p_self->node).TypeId(); })
         .def_property_readonly("time",
-                               [](NodeHandle const& p_self) {
-                                   Core::TimeStamp const time = p_self.node->Time();
+                               [](Self p_self) {
+                                   Core::TimeStamp const time = p_self->node->Time();
                                    return py::make_tuple(time.Counter(), time.Touched());
                                })
-        .def_property_readonly("deps", [](NodeHandle const& p_self) { return Dependents(*p_self.node); })
-        .def("depend_on",
-             [](NodeHandle const& p_self, py::object p_source) { return p_self.node->DependOn(*NodeOf(p_source)); })
-        .def("stop_depending_on", [](NodeHandle const& p_self,
-                                     py::object p_source) { return p_self.node->StopDependingOn(*NodeOf(p_source)); })
-        .def("touch", [](NodeHandle const& p_self) { NodeAccess(p_self.node).Touch(); })
-        .def("on_touched", &OnTouched)
-        .def("on_changed", &OnChanged)
+        .def_property_readonly("deps", [](Self p_self) { return Dependents(*p_self->node); })
+        .def("depend_on", [](Self p_self, py::object p_source) { return p_self->node->DependOn(*NodeOf(p_source)); })
+        .def("stop_depending_on",
+             [](Self p_self, py::object p_source) { return p_self->node->StopDependingOn(*NodeOf(p_source)); })
+        .def("touch", [](Self p_self) { NodeAccess(p_self->node).Touch(); })
+        .def("on_touched",
+             [](Self p_self, py::function p_callback) { return OnTouched(*p_self, std::move(p_callback)); })
+        .def("on_changed", [](Self p_self, std::string const& p_name,
+                              py::function p_callback) { return OnChanged(*p_self, p_name, std::move(p_callback)); })
         .def(
-            "dump", [](NodeHandle const& p_self, int p_verbosity) { return DumpOf(*p_self.node, p_verbosity); },
+            "dump", [](Self p_self, int p_verbosity) { return DumpOf(*p_self->node, p_verbosity); },
             py::arg("verbosity") = 1)
         .def("__eq__",
-             [](NodeHandle const& p_self, py::object p_other) {
-                 return py::isinstance(p_other, NodeBaseClass()) && NodeOf(p_other) == p_self.node;
+             [](Self p_self, py::object p_other) {
+                 return py::isinstance(p_other, NodeBaseClass()) && NodeOf(p_other) == p_self->node;
              })
-        .def("__hash__", [](NodeHandle const& p_self) { return std::hash<void const*>()(p_self.node.Get()); });
+        .def("__hash__", [](Self p_self) { return std::hash<void const*>()(p_self->node.Get()); });
 
     py::class_<PyWatcher>(m, "Watcher")
         .def(py::init([](py::object p_node) { return PyWatcher{Core::ModificationWatcher(*NodeOf(p_node))}; }))

@@ -233,3 +233,22 @@ def test_a_batch_defers_the_walk_and_callbacks_to_its_commit():
         x.max = 4.0
         batch.commit()
         assert values == [3.0, 4.0]
+
+
+@pytest.mark.parametrize("use", [
+    lambda n: n.max, lambda n: setattr(n, "max", 2.0), lambda n: n.touch(), lambda n: n.deps,
+    lambda n: q.Watcher(n), lambda n: Chart().__setattr__("x_axis", n), lambda n: q.save([n]),
+])
+def test_an_object_made_without_init_raises_instead_of_reaching_a_node(use):
+    with pytest.raises(TypeError, match="without __init__"):
+        use(Axis.__new__(Axis))
+
+
+def test_a_dependent_hears_of_an_end_without_its_originator():
+    source, dependent = Axis(), Axis()
+    dependent.depend_on(source)
+    heard = []
+    with dependent.on_touched(lambda e: heard.append((e.change, e.originator, dependent.deps))):
+        del source
+        gc.collect()
+    assert heard == [(q.Change.Deallocate, None, ())]
