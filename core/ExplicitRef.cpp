@@ -2,6 +2,7 @@
 
 #include "PropertyCreator.h"
 #include "ReportTexts.h"
+#include "UndoStack.h"
 
 #include <algorithm>
 
@@ -56,19 +57,25 @@ ExplicitRef::ExplicitRef(Node& p_owner, std::string p_name) : ExplicitRefBase(p_
 ExplicitRef::~ExplicitRef() = default;
 
 void ExplicitRef::Attach(Ptr<Node> const& p_node) {
+    Private::RefEdit edit(*this);
     _target = Private::NonEmpty(p_node);
+    edit.Done();
     TouchSelf(IModifiable::Add, boost::any(p_node));
 }
 
 void ExplicitRef::Detach(Ptr<Node> const& p_node) {
     if (!_target.Expired() && SameNode(_target, p_node)) {
+        Private::RefEdit edit(*this);
         _target = WeakPtr<Node>();
+        edit.Done();
         TouchSelf(IModifiable::Remove, boost::any(p_node));
     }
 }
 
 void ExplicitRef::Clear() {
+    Private::RefEdit edit(*this);
     _target = WeakPtr<Node>();
+    edit.Done();
     TouchSelf(IModifiable::Clear, boost::any());
 }
 
@@ -95,7 +102,9 @@ void ExplicitRefList::Attach(Ptr<Node> const& p_node) {
             return;
         }
     }
+    Private::RefEdit edit(*this);
     _targets.push_back(WeakPtr<Node>(p_node));
+    edit.Done();
     TouchSelf(IModifiable::Add, boost::any(p_node));
 }
 
@@ -107,12 +116,16 @@ void ExplicitRefList::Detach(Ptr<Node> const& p_node) {
     if (found == _targets.end()) {
         return;
     }
+    Private::RefEdit edit(*this);
     _targets.erase(found);
+    edit.Done();
     TouchSelf(IModifiable::Remove, boost::any(p_node));
 }
 
 void ExplicitRefList::Clear() {
+    Private::RefEdit edit(*this);
     _targets.clear();
+    edit.Done();
     TouchSelf(IModifiable::Clear, boost::any());
 }
 

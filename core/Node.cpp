@@ -2,6 +2,7 @@
 
 #include "DebugStream.h"
 #include "NodeInternals.h"
+#include "UndoStack.h"
 
 #include <sstream>
 #include <unordered_set>
@@ -195,6 +196,10 @@ void Private::LinkDependent(Node& p_dependent, Node& p_source) {
                                           Private::NodeInternals::Describe(p_source) + ", which depends on it");
     }
     p_source.Deps().Insert(p_dependent);
+    if (Private::UndoState* const recorder = Private::ActiveUndoRecorder()) {
+        Private::RecordLink(*recorder, p_dependent, p_source, true,
+                            Private::LivePosition(p_source.Deps(), nullptr) - 1);
+    }
 }
 
 bool Node::DependOn(Node& p_source) {
@@ -208,7 +213,17 @@ bool Node::DependOn(Node& p_source) {
     return true;
 }
 
-bool Node::StopDependingOn(Node& p_source) { return p_source.Deps().RemoveLive(*this); }
+bool Node::StopDependingOn(Node& p_source) {
+    Private::UndoState* const recorder = Private::ActiveUndoRecorder();
+    std::size_t const position = recorder != nullptr ? Private::LivePosition(p_source.Deps(), this) : 0;
+    if (!p_source.Deps().RemoveLive(*this)) {
+        return false;
+    }
+    if (recorder != nullptr) {
+        Private::RecordLink(*recorder, *this, p_source, false, position);
+    }
+    return true;
+}
 
 // ---------------------------------------------------------------------------
 // Dump

@@ -47,10 +47,10 @@ namespace Private {
 /// the node is owned and not being deleted: reports `p_text` through
 /// `ensure`. Never throws, whatever the failure policy.
 QELCORE_API void ReportEndedEarly(Node const& p_node, char const* p_text) noexcept;
-class BatchCommit;
 /// Holds `p_kept` until `p_node` is deleted, and releases it right after
 /// that deletion: how the roots of a loaded model keep its other nodes.
 QELCORE_API void KeepUntilDeleted(Node& p_node, std::shared_ptr<void> p_kept);
+class BatchCommit;
 class DependencyWalk;
 class NodeInternals;
 struct NodeDeleter;

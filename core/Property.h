@@ -9,6 +9,7 @@
 #include "PropertyMap.h"
 #include "ReportTexts.h"
 #include "Subscription.h"
+#include "UndoStack.h"
 
 #include <boost/any.hpp>
 #include <boost/optional.hpp>
@@ -85,6 +86,9 @@ public:
     }
     /// Stores `p_value` and announces an `Edit`, whether the value differs or not.
     void Set(T const& p_value) {
+        if (Private::UndoState* const recorder = Private::ActiveUndoRecorder()) {
+            Private::RecordValue(*recorder, *this, Id().Lifetime(), GetValue(), boost::any(p_value));
+        }
         _value = p_value;
         Changed(IModifiable::Edit, boost::any(p_value), true);
     }
@@ -122,6 +126,9 @@ public:
     bool IsValueDefined() const override { return static_cast<bool>(_value); }
     /// Makes the value undefined and announces a `Clear`.
     void ResetValue() override {
+        if (Private::UndoState* const recorder = Private::ActiveUndoRecorder()) {
+            Private::RecordValue(*recorder, *this, Id().Lifetime(), GetValue(), boost::any());
+        }
         _value = boost::none;
         Changed(IModifiable::Clear, boost::any(), true);
     }

@@ -28,6 +28,7 @@
 #include "Subscription.h"
 #include "TimeStamp.h"
 #include "TypedRef.h"
+#include "UndoStack.h"
 #include "Verbosity.h"
 
 #endif

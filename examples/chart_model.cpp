@@ -227,15 +227,6 @@ std::string Text(T const& p_value) {
     return text.str();
 }
 
-/// Makes a node and names it. Names have no public setter on `Node`; the
-/// reflective accessor writes them.
-template <class T>
-Ptr<T> Make(std::string const& p_name) {
-    Ptr<T> node = Node::Create<T>();
-    Accessors::NodeAccess(node).SetName(p_name);
-    return node;
-}
-
 /// The names in a node's dependents list, expired entries included.
 std::vector<std::string> DependentNames(Node const& p_node) {
     std::vector<std::string> names;
@@ -279,34 +270,30 @@ int TimesHeard(Journal const& p_journal, std::string const& p_name) {
     return count;
 }
 
-/// The nodes of the model; the explicit references and dependency lists
-/// between them are weak, so these pointers are what keeps the nodes alive.
+/// The chart's nodes, held by a Model: explicit references and dependency
+/// lists are weak, so the model is what keeps the nodes alive. Nodes are
+/// found by the names they were made with.
 struct Scene {
-    Ptr<Chart> _chart;
-    Ptr<Axis> _timeAxis;
-    Ptr<Axis> _priceAxis;
-    Ptr<DataSeries> _open;
-    Ptr<DataSeries> _close;
-    Ptr<DataSeries> _volume;  // made in step 5 by cloning
-    Ptr<Legend> _legend;
+    Model model;
 
-    std::vector<Ptr<Node>> Nodes() const {
-        std::vector<Ptr<Node>> nodes{_chart, _timeAxis, _priceAxis, _open, _close};
-        if (_volume) {
-            nodes.push_back(_volume);
-        }
-        nodes.push_back(_legend);
-        return nodes;
-    }
+    Ptr<Chart> ChartNode() const { return model.Find<Chart>("Chart"); }
+    Ptr<Axis> TimeAxis() const { return model.Find<Axis>("Time axis"); }
+    Ptr<Axis> PriceAxis() const { return model.Find<Axis>("Price axis"); }
+    Ptr<DataSeries> Open() const { return model.Find<DataSeries>("Open price"); }
+    Ptr<DataSeries> Close() const { return model.Find<DataSeries>("Close price"); }
+    Ptr<DataSeries> Volume() const { return model.Find<DataSeries>("Volume"); }  // made in step 5 by cloning
+    Ptr<Legend> LegendNode() const { return model.Find<Legend>("Legend"); }
+
+    std::vector<Ptr<Node>> const& Nodes() const { return model.Nodes(); }
 };
 
 /// Puts a series on the chart: drawn against both axes, listed in the legend.
 /// The references depend on what they point at, so this links the nodes too.
 void AddSeries(Scene& p_model, Ptr<DataSeries> const& p_series) {
-    p_series->XAxis().Attach(p_model._timeAxis);
-    p_series->YAxis().Attach(p_model._priceAxis);
-    p_model._legend->Entries().Attach(p_series);
-    p_model._chart->Series().Attach(p_series);
+    p_series->XAxis().Attach(p_model.TimeAxis());
+    p_series->YAxis().Attach(p_model.PriceAxis());
+    p_model.LegendNode()->Entries().Attach(p_series);
+    p_model.ChartNode()->Series().Attach(p_series);
 }
 
 // Step 1: nodes are made by Node::Create<T>(), named, given property values
@@ -315,30 +302,30 @@ void AddSeries(Scene& p_model, Ptr<DataSeries> const& p_series) {
 void StepBuild(Scene& p_model) {
     Heading(1, "Build a chart model");
     Scene& m = p_model;
-    m._chart = Make<Chart>("Chart");
-    m._timeAxis = Make<Axis>("Time axis");
-    m._priceAxis = Make<Axis>("Price axis");
-    m._open = Make<DataSeries>("Open price");
-    m._close = Make<DataSeries>("Close price");
-    m._legend = Make<Legend>("Legend");
+    m.model.Create<Chart>("Chart");
+    m.model.Create<Axis>("Time axis");
+    m.model.Create<Axis>("Price axis");
+    m.model.Create<DataSeries>("Open price");
+    m.model.Create<DataSeries>("Close price");
+    m.model.Create<Legend>("Legend");
 
-    m._chart->Title().Set("ACME shares, March");
-    m._timeAxis->Label().Set("trading day");
-    m._timeAxis->Min().Set(1.0);
-    m._timeAxis->Max().Set(21.0);
-    m._priceAxis->Label().Set("price in USD");
-    m._priceAxis->Min().Set(90.0);
-    m._priceAxis->Max().Set(130.0);
-    m._open->Label().Set("open");
-    m._open->LineColour().Set(Colour{0x1f, 0x77, 0xb4});
-    m._close->Label().Set("close");
-    m._close->LineColour().Set(Colour{0xff, 0x7f, 0x0e});
+    m.ChartNode()->Title().Set("ACME shares, March");
+    m.TimeAxis()->Label().Set("trading day");
+    m.TimeAxis()->Min().Set(1.0);
+    m.TimeAxis()->Max().Set(21.0);
+    m.PriceAxis()->Label().Set("price in USD");
+    m.PriceAxis()->Min().Set(90.0);
+    m.PriceAxis()->Max().Set(130.0);
+    m.Open()->Label().Set("open");
+    m.Open()->LineColour().Set(Colour{0x1f, 0x77, 0xb4});
+    m.Close()->Label().Set("close");
+    m.Close()->LineColour().Set(Colour{0xff, 0x7f, 0x0e});
 
-    AddSeries(m, m._open);
-    AddSeries(m, m._close);
-    m._chart->Axes().Attach(m._timeAxis);
-    m._chart->Axes().Attach(m._priceAxis);
-    m._chart->LegendRef().Attach(m._legend);
+    AddSeries(m, m.Open());
+    AddSeries(m, m.Close());
+    m.ChartNode()->Axes().Attach(m.TimeAxis());
+    m.ChartNode()->Axes().Attach(m.PriceAxis());
+    m.ChartNode()->LegendRef().Attach(m.LegendNode());
 
     std::cout << "Six nodes of four client classes, each derived from Node and made with\n"
                  "Node::Create<T>(). Typed references (TypedRef<T>, TypedRefList<T>) point\n"
@@ -367,11 +354,11 @@ void StepPropagation(Scene& p_model) {
                  "called once the change has reached everyone:\n\n";
     Journal journal(p_model.Nodes());
     std::size_t heardBeforeRescale = 0;
-    Subscription const rescale = p_model._priceAxis->Max().OnChanged([&](Property<double> const& p_max) {
+    Subscription const rescale = p_model.PriceAxis()->Max().OnChanged([&](Property<double> const& p_max) {
         heardBeforeRescale = journal.Notices().size();
         std::cout << "  OnChanged: the price axis now ends at " << p_max.Get() << "\n\n";
     });
-    p_model._priceAxis->Max().Set(150.0);
+    p_model.PriceAxis()->Max().Set(150.0);
     PrintJournal(journal);
     std::cout << "\nDirect dependents hear \"explicit\", those further down \"implicit\". The walk\n"
                  "keeps no record of where it has been, so a node reached along several paths\n"
@@ -414,15 +401,15 @@ void StepWatchers(Scene& p_model) {
     }
 
     std::cout << "\n  close->LineColour().Set({0xd6, 0x27, 0x28})\n";
-    p_model._close->LineColour().Set(Colour{0xd6, 0x27, 0x28});
+    p_model.Close()->LineColour().Set(Colour{0xd6, 0x27, 0x28});
     ReportRedraws(drawings, {"Chart", "Close price", "Legend"});
 
     std::cout << "\n  timeAxis->Max().Set(23.0)\n";
-    p_model._timeAxis->Max().Set(23.0);
+    p_model.TimeAxis()->Max().Set(23.0);
     ReportRedraws(drawings, {"Chart", "Time axis", "Open price", "Close price", "Legend"});
 
     std::cout << "\n  timeAxis->Max().Update(23.0)   // the value it has: Update does nothing\n";
-    bool const updated = p_model._timeAxis->Max().Update(23.0);
+    bool const updated = p_model.TimeAxis()->Max().Update(23.0);
     ReportRedraws(drawings, {});
     Expect(!updated, "Update of an unchanged value changes nothing");
 }
@@ -436,11 +423,11 @@ void StepCycle(Scene& p_model) {
                  "and changes nothing.\n\n"
                  "  Try: the Price axis depends on the Legend (rescale when the legend moves).\n"
                  "  But the Legend already depends on the Price axis through the series.\n";
-    Legend& legend = *p_model._legend;
+    Legend& legend = *p_model.LegendNode();
     std::cout << "  Legend -> " << Join(DependentNames(legend)) << "   (before)\n";
     bool refused = false;
     try {
-        p_model._priceAxis->DependOn(legend);
+        p_model.PriceAxis()->DependOn(legend);
     } catch (CyclicDependencyFoundExcept const& error) {
         refused = true;
         std::cout << "  refused: " << error.what() << "\n";
@@ -457,11 +444,11 @@ void StepClone(Scene& p_model) {
     Heading(5, "Clone a node by its type");
     std::cout << "Node::CreateTypeOf(open) makes a fresh node of the same class through the\n"
                  "factory registered for its type id. It copies the class, not the content:\n\n";
-    Ptr<Node> clone = Node::CreateTypeOf(p_model._open);
+    Ptr<Node> clone = Node::CreateTypeOf(p_model.Open());
     Ptr<DataSeries> volume = DynamicPtrCast<DataSeries>(clone);  // throws if it were no DataSeries
-    std::cout << "  original: " << p_model._open << "\n"
+    std::cout << "  original: " << p_model.Open() << "\n"
               << "  clone:    " << clone << "\n"
-              << "  same class: " << (clone->Type().Get() == p_model._open->Type().Get() ? "yes" : "no")
+              << "  same class: " << (clone->Type().Get() == p_model.Open()->Type().Get() ? "yes" : "no")
               << ", label: " << Accessors::PropertyAccess(clone, std::string("label")).GetValueAsStringDebug()
               << ", colour: " << Accessors::PropertyAccess(clone, std::string("colour")).GetValueAsStringDebug()
               << "\n";
@@ -471,11 +458,12 @@ void StepClone(Scene& p_model) {
     volume->Label().Set("volume");
     volume->LineColour().Set(Colour{0x2c, 0xa0, 0x2c});
     AddSeries(p_model, volume);
-    p_model._volume = volume;
+    p_model.model.Add(volume);
     std::cout << "\n  Named \"Volume\", coloured and added to the chart like the others:\n"
-              << "  Time axis  -> " << Join(DependentNames(*p_model._timeAxis)) << "\n"
+              << "  Time axis  -> " << Join(DependentNames(*p_model.TimeAxis())) << "\n"
               << "  Legend.entries -> "
-              << Join(ReferencedNames(Accessors::ExplicitRefAccess(p_model._legend, std::string("entries")))) << "\n";
+              << Join(ReferencedNames(Accessors::ExplicitRefAccess(p_model.LegendNode(), std::string("entries"))))
+              << "\n";
 }
 
 std::string TypeLabel(std::type_info const& p_type) {
@@ -518,7 +506,7 @@ void StepAccessors(Scene& p_model) {
     std::cout << "\nExplicitRefAccess::Attach hands any node to the reference, which checks its\n"
                  "class:\n\n";
     try {
-        Accessors::ExplicitRefAccess(p_model._legend, std::string("entries")).Attach(p_model._timeAxis);
+        Accessors::ExplicitRefAccess(p_model.LegendNode(), std::string("entries")).Attach(p_model.TimeAxis());
         Expect(false, "an axis is refused by the legend's list of series");
     } catch (NullPtrException const& error) {
         std::cout << "  Legend.entries += Time axis        -> refused (NullPtrException: " << error.what() << ")\n";
@@ -526,7 +514,7 @@ void StepAccessors(Scene& p_model) {
 
     std::cout << "\nPropertyAccess::SetValue writes a boost::any through the property itself: it\n"
                  "checks the type and propagates like any edit.\n\n";
-    Accessors::PropertyAccess position(p_model._legend, std::string("position"));
+    Accessors::PropertyAccess position(p_model.LegendNode(), std::string("position"));
     position.SetValue(boost::any(std::string("bottom left")));
     std::cout << "  Legend.position = \"bottom left\"    -> " << position.GetValueAsStringDebug() << "\n";
     try {
@@ -551,7 +539,7 @@ void StepDump(Scene& p_model) {
     for (Level const& level : {Level{DumpHeader, "DumpHeader"}, Level{DumpRefs, "DumpRefs"},
                                Level{DumpProperties, "DumpProperties"}, Level{DumpDependents, "DumpDependents"}}) {
         std::cout << "\n  Dump(std::cout, " << level._name << ", 0):\n";
-        p_model._open->Dump(std::cout, level._verbosity, 0);
+        p_model.Open()->Dump(std::cout, level._verbosity, 0);
     }
 }
 
@@ -562,14 +550,14 @@ void StepDelete(Scene& p_model) {
                  "\"Trace\" category is enabled around the deletion; trace lines go to stderr),\n"
                  "and sends \"deallocate\" to the node's dependents. References and dependency\n"
                  "lists hold nodes weakly, so none of them keeps Volume alive.\n\n";
-    Axis& timeAxis = *p_model._timeAxis;
+    Axis& timeAxis = *p_model.TimeAxis();
     std::size_t const before = timeAxis.Deps().Size();
     std::cout << "  Time axis -> " << Join(DependentNames(timeAxis)) << "   (" << before << " entries)\n";
     std::cout << "\n  volume = Ptr<DataSeries>();   // the last owner lets go\n" << std::flush;
 
     Journal journal(p_model.Nodes());
     qeldebug::logger::enable("Trace");
-    p_model._volume = Ptr<DataSeries>();
+    p_model.model.Remove(*p_model.Volume());
     qeldebug::logger::disable("Trace");
     std::cerr << std::flush;
     PrintJournal(journal);
@@ -577,7 +565,7 @@ void StepDelete(Scene& p_model) {
     std::size_t const afterDelete = timeAxis.Deps().Size();
     std::cout << "\n  Time axis -> " << Join(DependentNames(timeAxis)) << "   (" << afterDelete << " entries)\n"
               << "  Legend.entries -> "
-              << Join(ReferencedNames(Accessors::ExplicitRefAccess(p_model._legend, std::string("entries"))))
+              << Join(ReferencedNames(Accessors::ExplicitRefAccess(p_model.LegendNode(), std::string("entries"))))
               << "\n\n  The expired entry stays until a walk meets it. Touch the Time axis:\n";
     timeAxis.Label().Set("day of March");
     std::size_t const afterTouch = timeAxis.Deps().Size();
@@ -614,15 +602,15 @@ void StepPaths(Scene& p_model) {
                  "explicit references from the Chart gives these paths, in NodePath order\n"
                  "(lexicographic, a path before its extensions):\n\n";
     std::map<NodePath, std::string> paths;
-    CollectPaths(p_model._chart, NodePath(), "", paths);
+    CollectPaths(p_model.ChartNode(), NodePath(), "", paths);
     for (auto const& entry : paths) {
         std::cout << "  " << Padded(Text(entry.first), 10) << entry.second << "\n";
     }
 
     Qel::Chart::Utility::LightArray<int> ids;
-    ids.Append(Accessors::NodeAccess(p_model._chart).UniqueId());
-    ids.Append(Accessors::NodeAccess(p_model._close).UniqueId());
-    ids.Append(Accessors::NodeAccess(p_model._priceAxis).UniqueId());
+    ids.Append(Accessors::NodeAccess(p_model.ChartNode()).UniqueId());
+    ids.Append(Accessors::NodeAccess(p_model.Close()).UniqueId());
+    ids.Append(Accessors::NodeAccess(p_model.PriceAxis()).UniqueId());
     NodePath const path(ids);
     std::cout << "\n  path " << path << " (" << paths[path] << "):\n"
               << "    NodeId()            = " << path.NodeId() << "\n"
@@ -652,23 +640,24 @@ void StepSaveLoad(Scene& p_model) {
                           static_cast<unsigned char>(blue)};
         });
     std::vector<Ptr<Node>> const nodes = p_model.Nodes();
-    std::string const text = IO::Save(nodes);
+    std::string const text = IO::Save(p_model.model);
     std::cout << "With the four classes and the Colour type registered, IO::Save writes the\n"
                  "nodes as JSON ("
               << text.size() << " bytes; see docs/file-format.md):\n\n  " << text.substr(0, 76) << "...\n\n";
 
     int const before = Node::_debugNodeCount.load();
     {
-        std::vector<Ptr<Node>> const loaded = IO::Load(text);
-        std::cout << "IO::Load makes " << Node::_debugNodeCount.load() - before
-                  << " new nodes from it; saved again they give the same text: "
-                  << (IO::Save(loaded) == text ? "yes" : "no") << ".\n";
-        Expect(IO::Save(loaded) == text, "the loaded model saves to the same text");
+        Model const loadedModel = IO::LoadModel(text);
+        std::vector<Ptr<Node>> const& loaded = loadedModel.Nodes();
+        std::cout << "IO::LoadModel makes a model of " << Node::_debugNodeCount.load() - before
+                  << " new nodes from it; saved again it gives the same text: "
+                  << (IO::Save(loadedModel) == text ? "yes" : "no") << ".\n";
+        Expect(IO::Save(loadedModel) == text, "the loaded model saves to the same text");
 
         // The same edit in both models reaches the same nodes. It also walks
         // the Price axis' list, which still names the deleted Volume: the
         // document left that entry out, and the walk drops it.
-        std::size_t const axis = std::find(nodes.begin(), nodes.end(), Ptr<Node>(p_model._priceAxis)) - nodes.begin();
+        std::size_t const axis = std::find(nodes.begin(), nodes.end(), Ptr<Node>(p_model.PriceAxis())) - nodes.begin();
         auto const reached = [axis](std::vector<Ptr<Node>> const& p_nodes) {
             std::vector<ModificationWatcher> watchers;
             for (Ptr<Node> const& node : p_nodes) {
@@ -703,7 +692,7 @@ void StepSaveLoad(Scene& p_model) {
         loaded[axis]->Dump(std::cout, DumpDependents, 1);
         Expect(same, "the loaded nodes dump as the originals do");
     }
-    Expect(Node::_debugNodeCount.load() == before, "the loaded model ends with the last of its roots");
+    Expect(Node::_debugNodeCount.load() == before, "the loaded nodes end with their model");
 
     std::string damaged = text;
     std::size_t const colour = damaged.rfind("\"value\":\"#");
@@ -720,14 +709,63 @@ void StepSaveLoad(Scene& p_model) {
     Expect(Node::_debugNodeCount.load() == before, "a refused document leaves no node behind");
 }
 
-// Step 11: nothing may be left behind.
+// Step 11: edits grouped in a transaction, undone in one batch.
+void StepUndo(Scene& p_model) {
+    Heading(11, "Edit in a transaction, then undo it");
+    std::cout << "An UndoStack records what its open transaction changes: values, references,\n"
+                 "dependency links. Undo makes the changes backwards through the ordinary calls,\n"
+                 "inside one ChangeBatch, so watchers and callbacks see the undo as any edit,\n"
+                 "each once:\n\n";
+    UndoStack history;
+    Ptr<Axis> const price = p_model.PriceAxis();
+    Ptr<Legend> const legend = p_model.LegendNode();
+    double const max = price->Max().Get();
+    std::string const title = p_model.ChartNode()->Title().Get();
+    {
+        UndoStack::Transaction edit(history, "rescale and retitle");
+        price->Max().Set(300.0);
+        price->Max().Set(250.0);
+        p_model.ChartNode()->Title().Set("ACME shares, March (rescaled)");
+        legend->Entries().Detach(p_model.Close());
+        edit.Commit();
+    }
+    std::cout << "  committed \"" << history.UndoText() << "\": max = " << price->Max().Get() << ", legend lists "
+              << Join(ReferencedNames(Accessors::ExplicitRefAccess(legend, std::string("entries")))) << "\n";
+
+    std::vector<ModificationWatcher> watchers;
+    for (Ptr<Node> const& node : p_model.Nodes()) {
+        watchers.emplace_back(*node);
+    }
+    int maxHeard = 0;
+    Subscription const onMax = price->Max().OnChanged([&](Property<double> const& p_max) {
+        ++maxHeard;
+        std::cout << "  Price axis max OnChanged: " << p_max.Get() << "\n";
+    });
+    history.Undo();
+    std::vector<std::string> modified;
+    for (std::size_t index = 0; index < watchers.size(); ++index) {
+        if (watchers[index].Modified()) {
+            modified.push_back(p_model.Nodes()[index]->Name());
+        }
+    }
+    std::cout << "  after Undo: max = " << price->Max().Get() << ", title \"" << p_model.ChartNode()->Title().Get()
+              << "\", legend lists "
+              << Join(ReferencedNames(Accessors::ExplicitRefAccess(legend, std::string("entries"))))
+              << "\n  the watchers saw the undo on: " << Join(modified) << "\n"
+              << "  redo available: \"" << history.RedoText() << "\"\n";
+    Expect(price->Max().Get() == max && p_model.ChartNode()->Title().Get() == title, "the undo gives back the values");
+    Expect(maxHeard == 1, "the undo is heard once per property, with the final value");
+    Expect(!modified.empty() && history.CanRedo(), "watchers saw the undo, which can be redone");
+}
+
+// Step 12: nothing may be left behind.
 void StepRelease(Scene& p_model) {
-    Heading(11, "Release everything");
-    std::cout << "Dropping the model's Ptrs deletes the " << Node::_debugNodeCount.load()
+    Heading(12, "Release everything");
+    std::cout << "Clearing the model deletes the " << Node::_debugNodeCount.load()
               << " remaining nodes. The debug\n"
                  "counters and the allocation tracker that node memory comes from must\n"
                  "all be back at zero:\n\n";
-    p_model = Scene();
+    p_model.model.Clear();
 }
 
 }  // namespace
@@ -747,6 +785,7 @@ int main() {
         StepDelete(model);
         StepPaths(model);
         StepSaveLoad(model);
+        StepUndo(model);
         StepRelease(model);
     }
     int const nodes = Node::_debugNodeCount.load();

@@ -408,7 +408,7 @@ Core::Model LoadModel(std::string_view p_document) {
     json const document = Private::ReadJson(p_document);
     LoadedNodes made;
     {
-        // As in Load: the lists are filled as saved.
+        // As for Load: the lists are filled as saved once every reference is attached.
         Core::Private::LinkingSuspended const suspended;
         (void)Loader(document, made.nodes).Run();
     }
