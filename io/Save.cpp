@@ -133,12 +133,26 @@ private:
         return found.first->second;
     }
 
+    // The entry of a class registered by name, for a node whose C++ class
+    // has a namer; null when there is none.
+    static Private::ClassEntry const* NamedClass(Node const& p_node, std::type_info const& p_type) {
+        Private::ClassNamer const* const namer = Private::FindNamer(p_type);
+        if (namer == nullptr) {
+            return nullptr;
+        }
+        std::string const name = (*namer)(p_node);
+        return name.empty() ? nullptr : Private::FindClass(name);
+    }
+
     json SaveNode(Ptr<Node> const& p_node) {
         Core::Accessors::NodeAccess access(p_node);
         json node = json::object();
         std::type_info const& type = p_node->Type().Get();
-        Private::ClassEntry const* const entry =
+        Private::ClassEntry const* entry =
             _classes.Get(std::type_index(type), [&type](std::type_index const&) { return Private::FindClass(type); });
+        if (entry == nullptr) {
+            entry = NamedClass(*p_node, type);
+        }
         if (entry == nullptr) {
             throw SaveError("IO::Save: " + Describe(p_node) +
                             ": the class has no name to be saved under (IO::RegisterClass)");

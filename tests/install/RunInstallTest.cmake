@@ -109,3 +109,20 @@ qel_run_step("build consumer with pkg-config"
 qel_run_step("run consumer built with pkg-config"
   "${CMAKE_COMMAND}" -E env "LD_LIBRARY_PATH=${prefix}/${QEL_LIBDIR}" "${pkg_config_build}/consumer")
 message(STATUS "${step_output}")
+
+# The Python module, when it is built: imported with PYTHONPATH alone set
+# to the prefix's site directory (the README's instruction), in an
+# environment without the build tree.
+if(QEL_PYTHON)
+  set(preload)
+  if(QEL_PYTHON_PRELOAD)
+    set(preload "LD_PRELOAD=${QEL_PYTHON_PRELOAD}" "ASAN_OPTIONS=detect_leaks=0")
+  endif()
+  qel_run_step("import the installed qelchart"
+    "${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH "PYTHONPATH=${prefix}/${QEL_PYTHON_DIR}" ${preload}
+      "${QEL_PYTHON}" -c "import qelchart\nclass A(qelchart.Node): x = qelchart.Property(int, 1)\nassert A().x == 1\nprint(qelchart.__file__)")
+  string(FIND "${step_output}" "${prefix}/" at)
+  if(NOT at EQUAL 0)
+    message(FATAL_ERROR "qelchart was imported from '${step_output}', not from under '${prefix}'")
+  endif()
+endif()
