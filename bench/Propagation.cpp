@@ -99,8 +99,8 @@ BENCHMARK(BM_DiamondBaseline)->Name("Diamond/Baseline")->Args({8, 10});
 constexpr std::size_t kPropertyDependents = 4;
 
 template <class SetOp>
-void SetLibrary(benchmark::State& p_state, SetOp p_set) {
-    Shape const shape = Shape::FanOut(kPropertyDependents);
+void SetLibrary(benchmark::State& p_state, SetOp p_set, std::size_t p_dependents = kPropertyDependents) {
+    Shape const shape = Shape::FanOut(p_dependents);
     LibraryGraph<PropertyNode> graph(shape);
     PropertyNode& owner = graph[0];
     Core::Accessors::PropertyAccess access(graph.PtrAt(0), owner.width);
@@ -148,7 +148,16 @@ void BM_PropertySetBaseline(benchmark::State& p_state) {
     p_state.counters["touches"] = static_cast<double>(shape.Touches());
 }
 
+// The C++ side of bench/python_bench.py's set on a node with 1,000 dependents.
+void BM_PropertySetWide(benchmark::State& p_state) {
+    SetLibrary(
+        p_state,
+        [](PropertyNode& p_owner, Core::Accessors::PropertyAccess&, int p_value) { p_owner.width.Set(p_value); },
+        static_cast<std::size_t>(p_state.range(0)));
+}
+
 BENCHMARK(BM_PropertySet)->Name("PropertySet/Property");
+BENCHMARK(BM_PropertySetWide)->Name("PropertySetWide/Property")->Arg(1000);
 BENCHMARK(BM_PropertyAccessSet)->Name("PropertySet/PropertyAccess");
 BENCHMARK(BM_PropertySetBaseline)->Name("PropertySet/Baseline");
 

@@ -30,5 +30,16 @@ set(DOXYGEN_MACRO_EXPANSION YES)
 set(DOXYGEN_EXPAND_ONLY_PREDEF YES)
 set(DOXYGEN_PREDEFINED "__attribute__(x)=" QELCORE_API= QELDEBUG_API= QELUTILITY_API=)
 
-doxygen_add_docs(docs ${qel_doc_headers}
+# The README is the main page: what the library is and how to use it, before
+# the reference of each class. The pages it links to come along, so that
+# its links resolve.
+set(DOXYGEN_USE_MDFILE_AS_MAINPAGE "${PROJECT_SOURCE_DIR}/README.md")
+set(qel_doc_pages
+  "${PROJECT_SOURCE_DIR}/README.md"
+  "${PROJECT_SOURCE_DIR}/CHANGELOG.md"
+  "${PROJECT_SOURCE_DIR}/docs/errors.md"
+  "${PROJECT_SOURCE_DIR}/docs/file-format.md"
+  "${PROJECT_SOURCE_DIR}/docs/performance.md")
+
+doxygen_add_docs(docs ${qel_doc_pages} ${qel_doc_headers}
   COMMENT "API reference (Doxygen) into ${PROJECT_BINARY_DIR}/docs/html")

@@ -1,7 +1,7 @@
 # Install rules and the packages: find_package(QelChartCore CONFIG) and
-# pkg-config's QelChartCore. Every library registered by qel_add_library is
-# installed with its public headers in include/QelChart/ and its umbrella
-# in include/.
+# pkg-config's QelChartCore and QelChartIO. Every library registered by
+# qel_add_library is installed with its public headers in include/QelChart/
+# and its umbrella in include/.
 include(CMakePackageConfigHelpers)
 
 set(QEL_CONFIG_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/QelChartCore")
@@ -70,15 +70,31 @@ foreach(dir LIBDIR INCLUDEDIR)
     set(QEL_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
   endif()
 endforeach()
-# Configured now with the prefix left as a placeholder, filled in on install.
+# qel_install_pc(<name>): cmake/<name>.pc.in, configured now with the
+# prefix left as a placeholder that is filled in on install.
 set(QEL_PC_PREFIX "@QEL_PC_PREFIX@")
-configure_file("${PROJECT_SOURCE_DIR}/cmake/QelChartCore.pc.in" "${PROJECT_BINARY_DIR}/QelChartCore.pc.in" @ONLY)
-install(CODE "
-  file(READ \"${PROJECT_BINARY_DIR}/QelChartCore.pc.in\" pc)
-  string(REPLACE \"@QEL_PC_PREFIX@\" \"\${CMAKE_INSTALL_PREFIX}\" pc \"\${pc}\")
-  file(WRITE \"${PROJECT_BINARY_DIR}/QelChartCore.pc\" \"\${pc}\")
-")
-install(FILES "${PROJECT_BINARY_DIR}/QelChartCore.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+function(qel_install_pc name)
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/${name}.pc.in" "${PROJECT_BINARY_DIR}/${name}.pc.in" @ONLY)
+  install(CODE "
+    file(READ \"${PROJECT_BINARY_DIR}/${name}.pc.in\" pc)
+    string(REPLACE \"@QEL_PC_PREFIX@\" \"\${CMAKE_INSTALL_PREFIX}\" pc \"\${pc}\")
+    file(WRITE \"${PROJECT_BINARY_DIR}/${name}.pc\" \"\${pc}\")
+  ")
+  install(FILES "${PROJECT_BINARY_DIR}/${name}.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endfunction()
+qel_install_pc(QelChartCore)
+# QelChartIO: the IO library on top of QelChartCore. The JSON library is
+# header-only; its directory is named like Boost's, only when needed.
+if(QEL_PACKAGE_HAS_IO)
+  set(QEL_PC_IO_CFLAGS "-I\${includedir}")
+  get_property(qel_json_includes GLOBAL PROPERTY QEL_JSON_INCLUDE_DIRS)
+  foreach(dir IN LISTS qel_json_includes)
+    if(NOT dir IN_LIST CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES)
+      string(APPEND QEL_PC_IO_CFLAGS " -I${dir}")
+    endif()
+  endforeach()
+  qel_install_pc(QelChartIO)
+endif()
 
 # share/doc/QelChartCore: what a distribution ships beside the library.
 install(FILES
@@ -86,3 +102,9 @@ install(FILES
   "${PROJECT_SOURCE_DIR}/README.md"
   "${PROJECT_SOURCE_DIR}/CHANGELOG.md"
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The pages the README links to, where its relative links find them.
+install(FILES
+  "${PROJECT_SOURCE_DIR}/docs/errors.md"
+  "${PROJECT_SOURCE_DIR}/docs/file-format.md"
+  "${PROJECT_SOURCE_DIR}/docs/performance.md"
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)

@@ -10,6 +10,7 @@
 
 #include <boost/bind/bind.hpp>
 #include <boost/function.hpp>
+#include <boost/ref.hpp>
 
 #include <cstdint>
 #include <set>
@@ -41,7 +42,7 @@ public:
     // Inline: every node makes and ends one, most of them empty.
     Dependencies() noexcept : _list() {}
     ~Dependencies() {
-        if (!Empty()) {
+        if (_list.Begin() != nullptr) {  // entries, or reserved room
             Clear();
         }
     }
@@ -65,14 +66,15 @@ public:
     /// `Clear`. Refused like `Insert` while the list is walked.
     void Reserve(std::size_t p_count);
 
-    /// The first entry; null without storage. Valid until the next change.
-    IModifiable::Identifier* Begin() { return _list.Begin(); }
-    IModifiable::Identifier const* Begin() const { return _list.Begin(); }
-    IModifiable::Identifier* End() { return _list.End(); }
-    IModifiable::Identifier const* End() const { return _list.End(); }
+    /// The first entry; null without entries (reserved room is not shown).
+    /// Valid until the next change.
+    IModifiable::Identifier* Begin() { return Empty() ? nullptr : _list.Begin(); }
+    IModifiable::Identifier const* Begin() const { return Empty() ? nullptr : _list.Begin(); }
+    IModifiable::Identifier* End() { return Empty() ? nullptr : _list.End(); }
+    IModifiable::Identifier const* End() const { return Empty() ? nullptr : _list.End(); }
 
     std::size_t Size() const { return _list.Size(); }
-    bool Empty() const { return _list.Empty(); }
+    bool Empty() const { return _list.Size() == 0; }
     /// True while a propagation on this thread or another walks the list.
     bool IsBeingWalked() const;
 
@@ -114,20 +116,23 @@ public:
 /// What client code throws to refuse a link that would close a cycle. The
 /// message is "Cyclic Dependency : " followed by the given text.
 struct QELCORE_API CyclicDependencyFoundExcept : public Utility::Exception {
-    explicit CyclicDependencyFoundExcept(std::string const& p_text);
+    CyclicDependencyFoundExcept(std::string const& p_text);
     CyclicDependencyFoundExcept(CyclicDependencyFoundExcept const& p_other);
     CyclicDependencyFoundExcept& operator=(CyclicDependencyFoundExcept const& p_other);
     ~CyclicDependencyFoundExcept() override;
 };
 
 /// A generic depth-first search. `_perNodeOp` is called for each node the
-/// search enters, with a function that names ranges of children to visit;
-/// its result steers the siblings (false stops them). `_cycleDetectOp` is
-/// called with a node reached while it is on the current path. The search
-/// keeps only the current path, so a node reached along two paths is entered
-/// twice. It does not recurse: the ranges named during `_perNodeOp` are
-/// visited, in the order named, once `_perNodeOp` has returned, and the path
-/// lives on the heap, so graphs of any depth are searched.
+/// search enters, with a function that visits ranges of children at once,
+/// during the call; its result steers the siblings (false stops them).
+/// `_cycleDetectOp` is called with a node reached while it is on the current
+/// path. The search keeps only the current path, so a node reached along two
+/// paths is entered twice.
+///
+/// The search recurses, through `Visit`, `VisitRange` and the bound children
+/// function at each level of the path, so the depth it reaches is bounded by
+/// the thread's stack: docs/errors.md gives the figures.
+/// `Dependencies::HasCyclicDependency` answers without it.
 template <class N, class It>
 class DepthFirstSearch {
 public:
@@ -148,81 +153,37 @@ public:
     /// Runs one search from `p_start`.
     void operator()(N& p_start) const {
         std::set<N> colors;
-        Search(p_start, colors);
+        Visit(p_start, colors);
         if (!colors.empty()) {
             Private::ReportEnsure(Private::Report::SearchLeftNodesMarked);
         }
     }
 
 private:
-    struct Range {
-        It first;
-        It last;
-    };
-    // One entered node: the ranges its operation named, the one being
-    // visited, and what its operation answered for its siblings.
-    struct Level {
-        N node;
-        std::vector<Range> ranges;
-        std::size_t range;
-        bool result;
-    };
-
-    // Enters `p_node` (a copy is held while it is visited); false when it was
-    // already on the path, which closes a cycle.
-    bool Enter(N& p_node, std::vector<Level>& p_path, std::set<N>& p_colors, std::vector<Range>& p_named) const {
+    bool Visit(N& p_node, std::set<N>& p_colors) const {
         if (!p_colors.insert(p_node).second) {
             _cycleDetectOp(p_node);
-            return false;
+            return true;
         }
-        p_path.push_back(Level{p_node, std::vector<Range>(), 0, false});
-        p_named.clear();
-        ChildrenOp const children = [&p_named](It const& p_first, It const& p_last) {
-            p_named.push_back(Range{p_first, p_last});
-        };
+        bool result = false;
         try {
-            p_path.back().result = _perNodeOp(p_path.back().node, children);
+            ChildrenOp const children = boost::bind(&DepthFirstSearch::VisitRange, this, boost::placeholders::_1,
+                                                    boost::placeholders::_2, boost::ref(p_colors));
+            result = _perNodeOp(p_node, children);
         } catch (...) {
-            p_colors.erase(p_path.back().node);
-            p_path.pop_back();
+            p_colors.erase(p_node);
             throw;
         }
-        p_path.back().ranges.swap(p_named);
-        return true;
+        p_colors.erase(p_node);
+        return result;
     }
 
-    void Search(N& p_start, std::set<N>& p_colors) const {
-        std::vector<Level> path;
-        std::vector<Range> named;
-        try {
-            if (!Enter(p_start, path, p_colors, named)) {
+    void VisitRange(It const& p_first, It const& p_last, std::set<N>& p_colors) const {
+        for (It position = p_first; position != p_last; ++position) {
+            N node = *position;  // holds its own weak count while it is visited
+            if (!Visit(node, p_colors)) {
                 return;
             }
-            while (!path.empty()) {
-                Level& level = path.back();
-                while (level.range < level.ranges.size() &&
-                       level.ranges[level.range].first == level.ranges[level.range].last) {
-                    ++level.range;
-                }
-                if (level.range == level.ranges.size()) {
-                    bool const result = level.result;
-                    p_colors.erase(level.node);
-                    path.pop_back();
-                    if (!result && !path.empty()) {
-                        ++path.back().range;  // false stops the node's siblings in this range
-                    }
-                    continue;
-                }
-                Range& range = level.ranges[level.range];
-                N child = *range.first;
-                ++range.first;
-                Enter(child, path, p_colors, named);  // a closed cycle goes on with the next sibling
-            }
-        } catch (...) {
-            for (Level const& level : path) {
-                p_colors.erase(level.node);
-            }
-            throw;
         }
     }
 

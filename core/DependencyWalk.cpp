@@ -67,12 +67,11 @@ private:
         }
 
         // The dependents list of `p_object`, or null when it is no tracker.
-        // A node's list is its own member (Node::Deps is final), read here
-        // without the virtual call.
+        // The list of a node whose class keeps Node's Deps is read in place.
         Dependencies* ListOf(IModifiable* p_object) {
             Entry const& entry = Find(p_object);
             if (entry.kind == Kind::Node) {
-                return &Apply<Node>(p_object, entry.offset)->_deps;
+                return &Apply<Node>(p_object, entry.offset)->WalkedDeps();
             }
             if (entry.kind == Kind::Tracker) {
                 return &Apply<IDependencyTracker>(p_object, entry.offset)->Deps();
@@ -442,9 +441,11 @@ void DependencyWalk::Run(IModifiable* p_origin, Dependencies& p_dependents, IMod
             Node* const node = casts.NodeOf(dependent);
             if (node != nullptr && node->TakesNodeTouch()) {
                 if (node->TouchAsDependent(p_type, p_change, relationship, p_originator, p_name, p_value)) {
-                    // No client code ran: the node is there and the stack as it was.
-                    if (!node->_deps.Empty()) {
-                        Push(stack, base, nested, node->_deps, relationship);
+                    // No client code ran: the node is there and the stack as
+                    // it was (a Deps override may run now; Push reads the stack).
+                    Dependencies& list = node->WalkedDeps();
+                    if (!list.Empty()) {
+                        Push(stack, base, nested, list, relationship);
                     }
                     continue;
                 }
@@ -458,7 +459,7 @@ void DependencyWalk::Run(IModifiable* p_origin, Dependencies& p_dependents, IMod
                 current.expiredSeen = true;
                 continue;
             }
-            Dependencies* const list = node != nullptr ? &node->_deps : casts.ListOf(dependent);
+            Dependencies* const list = node != nullptr ? &node->WalkedDeps() : casts.ListOf(dependent);
             if (list == nullptr) {
                 Utility::GetLogger().chkptr(nullptr, ReportText(Report::DependentWithoutTracker));
                 continue;  // an object without a list has no dependents to follow

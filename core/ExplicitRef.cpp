@@ -1,8 +1,11 @@
 #include "ExplicitRef.h"
 
+#include "NodeInternals.h"
 #include "PropertyCreator.h"
 #include "ReportTexts.h"
 #include "UndoStack.h"
+
+#include <boost/core/demangle.hpp>
 
 #include <algorithm>
 
@@ -77,6 +80,13 @@ void ExplicitRef::Clear() {
     _target = WeakPtr<Node>();
     edit.Done();
     TouchSelf(IModifiable::Clear, boost::any());
+}
+
+void ExplicitRef::ThrowEmpty() const {
+    Node const& owner = Owner();
+    std::string const text = "the reference \"" + Name() + "\" of node " + Private::NodeInternals::Describe(owner) +
+                             " (class " + boost::core::demangle(typeid(owner).name()) + ") references no node";
+    throw NullPtrException(text.c_str());
 }
 
 std::vector<Ptr<Node>> ExplicitRef::GetReferencees() const {

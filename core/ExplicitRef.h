@@ -64,10 +64,18 @@ public:
 
     /// True while a live node is referenced.
     bool IsSet() const { return !_target.Expired(); }
-    /// The referenced node; throws `NullPtrException` when there is none.
-    Ptr<Node> Get() const { return _target.Lock(); }
+    /// The referenced node; throws `NullPtrException` when there is none,
+    /// naming the reference, its node and the node's class.
+    Ptr<Node> Get() const {
+        if (_target.Expired()) {
+            ThrowEmpty();
+        }
+        return _target.Lock();
+    }
 
 private:
+    [[noreturn]] void ThrowEmpty() const;
+
     WeakPtr<Node> _target;
 };
 

@@ -89,7 +89,13 @@ template <int N>
 class QELCORE_API Modifiable : public IModifiable {
 public:
     Modifiable() noexcept
-        : _deallocated(false), _subscribed(false), _keepsNodeTouch(false), _keepsNodeName(false), _holdsKept(false) {}
+        : _deallocated(false),
+          _subscribed(false),
+          _keepsNodeTouch(false),
+          _keepsNodeName(false),
+          _keepsNodeTime(false),
+          _keepsNodeDeps(false),
+          _holdsKept(false) {}
     /// Copies the deallocated flag; subscriptions stay with the original.
     Modifiable(Modifiable const& p_other) noexcept
         : IModifiable(p_other),
@@ -97,6 +103,8 @@ public:
           _subscribed(false),
           _keepsNodeTouch(false),
           _keepsNodeName(false),
+          _keepsNodeTime(false),
+          _keepsNodeDeps(false),
           _holdsKept(false) {}
     Modifiable& operator=(Modifiable const& p_other) noexcept {
         _deallocated = p_other._deallocated;
@@ -154,6 +162,10 @@ private:
     // reads anyway.
     bool _keepsNodeTouch : 1;
     bool _keepsNodeName : 1;
+    // Likewise for Node's Time and both of its Deps: a watcher then reads the
+    // stamp, and a walk the list, in place.
+    bool _keepsNodeTime : 1;
+    bool _keepsNodeDeps : 1;
     // Set on a node that holds something until its deletion (a loaded
     // model's other nodes): the deleter then looks in the table that holds it.
     bool _holdsKept : 1;

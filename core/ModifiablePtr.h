@@ -22,7 +22,7 @@ public:
     ~ModifiablePtr();
 
     /// True while the object's node lives.
-    explicit operator bool() const noexcept { return !_id.Expired(); }
+    operator bool() const noexcept { return !_id.Expired(); }
     /// The object, or null once expired.
     IModifiable* operator->() noexcept { return _id.Get(); }
     IModifiable const* operator->() const noexcept { return _id.Get(); }

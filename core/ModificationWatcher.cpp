@@ -44,8 +44,9 @@ void ModificationWatcher::Watch(IModifiable const& p_subject) {
 void ModificationWatcher::Follow(IModifiable const& p_subject) {
     // Asked once per subject, not per check. A node still being made or
     // ended is not yet, or no longer, a Node here: it is asked instead.
+    // A class that overrides Time is asked at every check.
     Node const* const node = dynamic_cast<Node const*>(&p_subject);
-    _stamp = node != nullptr ? &node->_time : nullptr;
+    _stamp = node != nullptr && node->TakesNodeTime() ? &node->_time : nullptr;
 }
 
 bool ModificationWatcher::Empty() const { return !_subject; }
@@ -109,6 +110,23 @@ bool ModificationWatcherList::Modified() const {
 }
 
 bool ModificationWatcherList::ModifiedOrEmpty() const { return Empty() || Modified(); }
+
+std::vector<std::size_t> ModificationWatcherList::ModifiedIndices() const {
+    // The same prefetch as Modified(), over the whole list.
+    constexpr std::size_t kAhead = 32;
+    std::vector<std::size_t> result;
+    ModificationWatcher const* const watchers = _watchers.Begin();
+    std::size_t const size = _watchers.Size();
+    for (std::size_t index = 0; index < size; ++index) {
+        if (index + kAhead < size) {
+            __builtin_prefetch(watchers[index + kAhead]._stamp);
+        }
+        if (watchers[index].Modified()) {
+            result.push_back(index);
+        }
+    }
+    return result;
+}
 
 void ModificationWatcherList::Reset() {
     for (ModificationWatcher* w = _watchers.Begin(); w != _watchers.End(); ++w) {

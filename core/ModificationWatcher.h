@@ -10,6 +10,9 @@
 
 #include "LightArray.h"
 
+#include <cstddef>
+#include <vector>
+
 namespace Qel {
 namespace Chart {
 namespace Core {
@@ -23,8 +26,8 @@ public:
     /// Empty: nothing watched.
     ModificationWatcher();
     /// Watches `p_subject`, starting clean.
-    explicit ModificationWatcher(Ptr<IModifiable> const& p_subject);
-    explicit ModificationWatcher(IModifiable const& p_subject);
+    ModificationWatcher(Ptr<IModifiable> const& p_subject);
+    ModificationWatcher(IModifiable const& p_subject);
     ModificationWatcher(ModificationWatcher const& p_other);
     ModificationWatcher& operator=(ModificationWatcher const& p_other);
     ~ModificationWatcher();
@@ -42,8 +45,8 @@ public:
         if (_subject.Id().Expired()) {
             return true;
         }
-        // A node's Time() is final and returns its stamp, so the stamp is
-        // read in place; other subjects are asked.
+        // The stamp of a node whose class keeps Node's Time is read in
+        // place; other subjects are asked.
         if (_stamp != nullptr) {
             return *_stamp != _lastTime;
         }
@@ -101,10 +104,17 @@ public:
     /// Range-for over the watchers: `Begin()` and `End()`.
     ModificationWatcher const* begin() const { return Begin(); }  // NOLINT(readability-identifier-naming)
     ModificationWatcher const* end() const { return End(); }      // NOLINT(readability-identifier-naming)
+    /// Range-for that may change the watchers, e.g. reset the ones that fired:
+    /// `for (ModificationWatcher& w : list) if (w.Modified()) w.Reset();`
+    ModificationWatcher* begin() { return _watchers.Begin(); }  // NOLINT(readability-identifier-naming)
+    ModificationWatcher* end() { return _watchers.End(); }      // NOLINT(readability-identifier-naming)
     /// True as soon as one watcher, in order, reports `Modified()`; false for an empty list.
     bool Modified() const;
     /// True for an empty list; otherwise `Modified()`.
     bool ModifiedOrEmpty() const;
+    /// The positions of the watchers that report `Modified()`, in order, found
+    /// in one pass over the list.
+    std::vector<std::size_t> ModifiedIndices() const;
     void Reset();
     void Touch();
 

@@ -254,7 +254,7 @@ void Node::Dump(std::ostream& p_stream, Verbosity p_verbosity, std::size_t p_ind
         for (std::size_t i = 0; i < count; ++i) {
             IExplicitRef const& ref = *_explicitRefMap._refs[i];
             p_stream << indent << "\t" << (ref.IsRefList() ? "ref-list: " : "ref     : ") << ref.Name() << "\n";
-            ref.Dump(p_stream, static_cast<Verbosity>(verbosity), static_cast<int>(p_indent + 1));
+            ref.Dump(p_stream, p_verbosity, static_cast<int>(p_indent + 1));
         }
     }
     if (verbosity >= DumpDependents) {

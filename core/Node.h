@@ -122,15 +122,14 @@ public:
     template <class T, class... A>
     static Ptr<T> Create(A&&... p_args);
 
-    /// The node's stamp. Final: a watcher of a node reads the stamp itself
-    /// instead of calling this.
-    TimeStamp const Time() const final;
+    /// The node's stamp. A watcher of a node whose class keeps this function
+    /// reads the stamp in place; an override is asked.
+    TimeStamp const Time() const override;
     std::string const Name() const override;
-    /// The node's dependents list. Final: the walk reads a node's list
-    /// directly (an object with a list of another kind implements
-    /// `IDependencyTracker` itself).
-    Dependencies& Deps() final;
-    Dependencies const& Deps() const final;
+    /// The node's dependents list. A walk reads the list of a node whose
+    /// class keeps both of these in place; an override is called.
+    Dependencies& Deps() override;
+    Dependencies const& Deps() const override;
 
     /// A fresh node of the same class as `p_node`'s, made by the factory
     /// registered for its type id; nothing is copied from it.
@@ -258,6 +257,23 @@ private:
     struct KeepsNodeTouch<T, std::enable_if_t<std::is_same<decltype(&T::TouchThis), decltype(&Node::TouchThis)>::value>>
         : std::true_type {};
     template <class T, class = void>
+    struct KeepsNodeTime : std::false_type {};
+    template <class T>
+    struct KeepsNodeTime<T, std::enable_if_t<std::is_same<decltype(&T::Time), decltype(&Node::Time)>::value>>
+        : std::true_type {};
+    // Deps is overloaded: deduction picks, from the set that T's name finds,
+    // the one overload of the given form, and tells whose member it is.
+    template <class C>
+    static C* ClassOfDeps(Dependencies& (C::*)());
+    template <class C>
+    static C* ClassOfConstDeps(Dependencies const& (C::*)() const);
+    template <class T, class = void>
+    struct KeepsNodeDeps : std::false_type {};
+    template <class T>
+    struct KeepsNodeDeps<T, std::enable_if_t<std::is_same<decltype(ClassOfDeps(&T::Deps)), Node*>::value &&
+                                             std::is_same<decltype(ClassOfConstDeps(&T::Deps)), Node*>::value>>
+        : std::true_type {};
+    template <class T, class = void>
     struct KeepsNodeName : std::false_type {};
     template <class T>
     struct KeepsNodeName<T, std::enable_if_t<std::is_same<decltype(&T::Name), decltype(&Node::Name)>::value>>
@@ -269,10 +285,16 @@ private:
 
     // Whether something waits in the deleter's table to be released with the node.
     bool HoldsKept() const noexcept { return Modifiable<0>::_holdsKept; }
+    bool TakesNodeTime() const noexcept { return Modifiable<0>::_keepsNodeTime; }
     void SetHoldsKept() noexcept { Modifiable<0>::_holdsKept = true; }
 
     // Whether Create found that the node's class keeps Node's TouchThis.
     bool TakesNodeTouch() const noexcept { return Modifiable<0>::_keepsNodeTouch; }
+    // The list the design's walk asks Deps() for: the member itself when the
+    // class keeps Node's Deps, the override's answer otherwise.
+    Dependencies& WalkedDeps() {
+        return Modifiable<0>::_keepsNodeDeps ? _deps : static_cast<IDependencyTracker&>(*this).Deps();
+    }
 
     // TouchThis of a class that keeps Node's, as a walk calls it for a
     // dependent (never with Self), without the virtual call. False when
@@ -412,6 +434,8 @@ Ptr<T> Node::Create(A&&... p_args) {
     node._typeId = typeId;
     node.Modifiable<0>::_keepsNodeTouch = KeepsNodeTouch<T>::value;
     node.Modifiable<0>::_keepsNodeName = KeepsNodeName<T>::value;
+    node.Modifiable<0>::_keepsNodeTime = KeepsNodeTime<T>::value;
+    node.Modifiable<0>::_keepsNodeDeps = KeepsNodeDeps<T>::value;
     return result;
 }
 

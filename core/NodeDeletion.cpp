@@ -115,8 +115,8 @@ void Node::EndQuietlyOrSendDeallocate() {
     // What TouchSelf(Deallocate) comes to for Node's own TouchThis on a node
     // that nobody hears: the stamp advances (a derived destructor may read
     // it) and the flag is set. The name it would have built goes nowhere.
-    if (Modifiable<0>::_keepsNodeTouch && Modifiable<0>::_keepsNodeName && !IsDeallocated() &&
-        !Modifiable<0>::_subscribed && _deps.Empty()) {
+    if (Modifiable<0>::_keepsNodeTouch && Modifiable<0>::_keepsNodeName && Modifiable<0>::_keepsNodeDeps &&
+        !IsDeallocated() && !Modifiable<0>::_subscribed && _deps.Empty()) {
         _time.Touch();
         Modifiable<0>::_deallocated = true;
         return;

@@ -12,6 +12,7 @@
 #include "UndoStack.h"
 
 #include <boost/any.hpp>
+#include <boost/core/demangle.hpp>
 #include <boost/optional.hpp>
 
 #include <sstream>
@@ -42,7 +43,7 @@ std::string DebugText(T const& p_value) {
         text << p_value;
         return text.str();
     } else {
-        return std::string("(unprintable ") + typeid(T).name() + ")";
+        return "(unprintable " + boost::core::demangle(typeid(T).name()) + ")";
     }
 }
 
@@ -59,8 +60,32 @@ std::string DebugText(T const& p_value) {
 ///
 /// Client code reacts to changes of the value with `OnChanged`; `Update`
 /// changes the value only when it differs.
+namespace Private {
+// IProperty's Name returns std::string and Modifiable's std::string const, so
+// one function cannot override both: a class that is both implements each
+// in a base of its own, from one name.
+class PropertyNaming : public IProperty {
+public:
+    std::string Name() const override { return NameText(); }
+
+protected:
+    PropertyNaming() = default;
+    PropertyNaming(PropertyNaming const&) = default;
+    PropertyNaming& operator=(PropertyNaming const&) = default;
+    ~PropertyNaming() = default;
+    virtual std::string const& NameText() const = 0;
+};
+class ModifiablePropertyNaming : public Modifiable<1> {
+public:
+    std::string const Name() const override { return NameText(); }
+
+protected:
+    virtual std::string const& NameText() const = 0;
+};
+}  // namespace Private
+
 template <class T>
-class Property : public IProperty, public Modifiable<1> {
+class Property : public Private::PropertyNaming, public Private::ModifiablePropertyNaming {
 public:
     /// An undefined property named `p_name` on `p_owner`.
     Property(Node& p_owner, std::string p_name) : _owner(&p_owner), _name(std::move(p_name)), _value(), _time() {
@@ -121,8 +146,10 @@ public:
         return subscription;
     }
 
+    /// The name, the text of both `IProperty::Name` and `Modifiable::Name`.
+    std::string const& NameText() const override { return _name; }
+
     // IProperty
-    std::string const Name() const override { return _name; }
     bool IsValueDefined() const override { return static_cast<bool>(_value); }
     /// Makes the value undefined and announces a `Clear`.
     void ResetValue() override {

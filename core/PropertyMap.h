@@ -24,14 +24,12 @@ class PropertyAccess;
 }  // namespace Accessors
 
 /// A property as the library calls it; client code implements it (or uses
-/// the ready-made `Property<T>`). `Name()` returns `std::string const`, as
-/// `Modifiable<N>::Name()` does, so that one override serves a property that
-/// is also a modifiable. The library never deletes a property
+/// the ready-made `Property<T>`). The library never deletes a property
 /// through this interface, so the destructor is protected and not virtual.
 class QELCORE_API IProperty {
 public:
     /// The name, the same text on every call; the key of lookups by name.
-    virtual std::string const Name() const = 0;
+    virtual std::string Name() const = 0;
     virtual bool IsValueDefined() const = 0;
     virtual void ResetValue() = 0;
     virtual std::type_info const& Type() const = 0;

@@ -20,72 +20,62 @@ namespace PropertyMetaData {
 
 namespace {
 
-// A deque keeps entries where they are as it grows, so references handed
-// out by FindName never dangle.
-std::deque<Utility::LightString_Base<char>>& IdToString() {
-    static std::deque<Utility::LightString_Base<char>> table;
-    return table;
-}
-
-boost::unordered_map<std::string, unsigned short, boost::hash<std::string>, std::equal_to<std::string>>& StringToId() {
-    static boost::unordered_map<std::string, unsigned short, boost::hash<std::string>, std::equal_to<std::string>>
-        table;
-    return table;
-}
-
-qelthreads::mutex_base<1>& CacheMutex() {
-    static qelthreads::mutex_base<1> mutex;
-    return mutex;
-}
-
-// Constructed in this order so that both tables outlive the lock's users.
-struct Statics {
-    Statics() {
-        IdToString();
-        StringToId();
-        CacheMutex();
-    }
+// Both tables and their lock. A deque keeps entries where they are as it
+// grows, so references handed out by FindName never dangle.
+struct Tables {
+    std::deque<Utility::LightString_Base<char>> idToString;
+    boost::unordered_map<std::string, unsigned short, boost::hash<std::string>, std::equal_to<std::string>> stringToId;
+    qelthreads::mutex_base<1> mutex;
 };
 
-void MakeStatics() { static Statics const statics; }
+// Never destroyed: a client's static may intern or look up a name in its
+// destructor, in whatever order the statics of the process end.
+Tables& TheTables() {
+    alignas(Tables) static unsigned char storage[sizeof(Tables)];
+    static Tables* const tables = ::new (static_cast<void*>(storage)) Tables();
+    return *tables;
+}
+
+// Built when the library loads, before any client code runs.
+Tables& g_builtAtLoad = TheTables();
 
 }  // namespace
 
 unsigned short PropertyNameCache::GenerateId(Utility::LightString_Base<char> const& p_name) {
-    MakeStatics();
-    std::lock_guard<qelthreads::mutex_base<1>> lock(CacheMutex());
+    Tables& tables = TheTables();
+    std::lock_guard<qelthreads::mutex_base<1>> lock(tables.mutex);
     std::string const text = p_name.ToString();
-    auto const found = StringToId().find(text);
-    if (found != StringToId().end()) {
+    auto const found = tables.stringToId.find(text);
+    if (found != tables.stringToId.end()) {
         return found->second;
     }
-    unsigned short const newId = static_cast<unsigned short>(IdToString().size());
-    if (!(IdToString().size() < std::numeric_limits<unsigned short>::max())) {
+    unsigned short const newId = static_cast<unsigned short>(tables.idToString.size());
+    if (!(tables.idToString.size() < std::numeric_limits<unsigned short>::max())) {
         FailEnsure(Report::TooManyPropertyNames);
     }
-    IdToString().push_back(p_name);
+    tables.idToString.push_back(p_name);
     try {
-        StringToId().insert(std::make_pair(text, newId));
+        tables.stringToId.insert(std::make_pair(text, newId));
     } catch (...) {
-        IdToString().pop_back();  // both tables stay in step
+        tables.idToString.pop_back();  // both tables stay in step
         throw;
     }
     return newId;
 }
 
 Utility::LightString_Base<char> const& PropertyNameCache::FindName(unsigned short p_id) {
-    MakeStatics();
-    std::lock_guard<qelthreads::mutex_base<1>> lock(CacheMutex());
-    if (!(p_id < IdToString().size())) {
+    Tables& tables = TheTables();
+    std::lock_guard<qelthreads::mutex_base<1>> lock(tables.mutex);
+    if (!(p_id < tables.idToString.size())) {
         FailEnsure(Report::UnknownPropertyNameId);
     }
-    return IdToString()[p_id];
+    return tables.idToString[p_id];
 }
 
 std::size_t PropertyNameCache::Count() {
-    MakeStatics();
-    std::lock_guard<qelthreads::mutex_base<1>> lock(CacheMutex());
-    return IdToString().size();
+    Tables& tables = TheTables();
+    std::lock_guard<qelthreads::mutex_base<1>> lock(tables.mutex);
+    return tables.idToString.size();
 }
 
 }  // namespace PropertyMetaData

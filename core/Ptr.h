@@ -19,7 +19,7 @@ namespace Core {
 
 /// What a `Ptr` throws instead of holding null.
 struct QELCORE_API NullPtrException : public Utility::Exception {
-    explicit NullPtrException(char const* p_text);
+    NullPtrException(char const* p_text);
     NullPtrException(NullPtrException const& p_other);
     NullPtrException& operator=(NullPtrException const& p_other);
     ~NullPtrException() override;

@@ -3,6 +3,8 @@
 #include "JsonReader.h"
 #include "Registry.h"
 
+#include <boost/core/demangle.hpp>
+
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -94,7 +96,7 @@ json const* Find(json::object_t const& p_object, char const* p_key) {
 
 std::string ValueTypeName(std::type_info const& p_type) {
     Private::ValueEntry const* const codec = Private::FindValue(p_type);
-    return codec != nullptr ? Quoted(codec->name) : std::string(p_type.name());
+    return codec != nullptr ? Quoted(codec->name) : boost::core::demangle(p_type.name());
 }
 
 // The text of the exception that is being handled.
@@ -304,7 +306,9 @@ private:
         try {
             p_reference.Attach(target);
         } catch (...) {
-            Fail(p_at, "the reference refused node " + p_target.dump() + ": " + CurrentCause());
+            Node const& node = *target;
+            Fail(p_at, "the reference refused node " + p_target.dump() + " (class " +
+                           boost::core::demangle(typeid(node).name()) + "): " + CurrentCause());
         }
     }
 

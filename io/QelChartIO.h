@@ -72,6 +72,7 @@ using ValueLoader = std::function<boost::any(nlohmann::json const&)>;
 
 QELIO_API void RegisterClass(std::type_info const& p_type, std::string p_name, NodeFactory p_factory);
 QELIO_API void RegisterValue(std::type_info const& p_type, std::string p_name, ValueSaver p_save, ValueLoader p_load);
+QELIO_API bool IsClassRegistered(std::type_info const& p_type);
 }  // namespace Private
 
 /// Saves and loads nodes of class `T` (derived from `Node`, default-
@@ -84,6 +85,28 @@ void RegisterClass(std::string p_name) {
     static_assert(std::is_default_constructible<T>::value, "IO::RegisterClass needs a default constructor");
     Private::RegisterClass(typeid(T), std::move(p_name), [] { return Core::Ptr<Core::Node>(Core::Node::Create<T>()); });
 }
+
+/// True when nodes of class `T` are saved under a name. Thread-safe.
+template <class T>
+bool IsClassRegistered() {
+    return Private::IsClassRegistered(typeid(T));
+}
+/// True when `p_name` names a registered class. Thread-safe.
+QELIO_API bool IsClassRegistered(std::string_view p_name);
+/// Saves and loads under `p_name` the nodes that `p_factory` makes, for
+/// classes that are more than their C++ class (a scripting language's
+/// classes over one C++ node class); `RegisterClassNamer` tells `Save` which
+/// name a node of that C++ class has. The same refusals as the template.
+/// Thread-safe.
+QELIO_API void RegisterClass(std::string p_name, std::function<Core::Ptr<Core::Node>()> p_factory);
+
+/// Nodes of C++ class `p_type` are saved under the name `p_nameOf` gives
+/// for each (one registered with `RegisterClass(name, factory)`; an empty
+/// name means none). A class registered by type keeps its name. A second
+/// namer for a class, or an empty function, throws `std::invalid_argument`.
+/// `p_nameOf` is called without a lock, and may be called while saving on
+/// any thread. Thread-safe.
+QELIO_API void RegisterClassNamer(std::type_info const& p_type, std::function<std::string(Core::Node const&)> p_nameOf);
 
 /// A codec for property values of type `T`, saved with the value type name
 /// `p_name`. `p_load` may throw (anything) to refuse a JSON value; the load

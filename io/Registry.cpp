@@ -1,5 +1,7 @@
 #include "Registry.h"
 
+#include <boost/core/demangle.hpp>
+
 #include <cmath>
 #include <cstdint>
 #include <deque>
@@ -7,6 +9,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <typeindex>
 #include <unordered_map>
 
@@ -98,6 +101,8 @@ struct Tables {
     std::unordered_map<std::string, ClassEntry const*> classByName;
     std::unordered_map<std::type_index, ValueEntry const*> valueByType;
     std::unordered_map<std::string, ValueEntry const*> valueByName;
+    std::deque<ClassNamer> namers;
+    std::unordered_map<std::type_index, ClassNamer const*> namerByType;
 
     Tables() {
         AddValue<bool>(
@@ -150,7 +155,7 @@ struct Tables {
         }
         std::lock_guard<std::mutex> lock(mutex);
         if (auto const known = valueByType.find(p_type); known != valueByType.end()) {
-            throw std::invalid_argument("IO::RegisterValue: type " + std::string(p_type.name()) +
+            throw std::invalid_argument("IO::RegisterValue: type " + boost::core::demangle(p_type.name()) +
                                         " has a codec already, named '" + known->second->name + "'");
         }
         if (valueByName.count(p_name) != 0) {
@@ -162,22 +167,44 @@ struct Tables {
         valueByName.emplace(entry.name, &entry);
     }
 
-    void Class(std::type_info const& p_type, std::string p_name, NodeFactory p_factory) {
+    // p_type null: a class known by name alone.
+    void Class(std::type_info const* p_type, std::string p_name, NodeFactory p_factory) {
         if (p_name.empty()) {
             throw std::invalid_argument("IO::RegisterClass: a class needs a name");
         }
+        if (!p_factory) {
+            throw std::invalid_argument("IO::RegisterClass: the class '" + p_name + "' needs a factory");
+        }
         std::lock_guard<std::mutex> lock(mutex);
-        if (auto const known = classByType.find(p_type); known != classByType.end()) {
-            throw std::invalid_argument("IO::RegisterClass: class " + std::string(p_type.name()) +
-                                        " is registered already, as '" + known->second->name + "'");
+        if (p_type != nullptr) {
+            if (auto const known = classByType.find(*p_type); known != classByType.end()) {
+                throw std::invalid_argument("IO::RegisterClass: class " + boost::core::demangle(p_type->name()) +
+                                            " is registered already, as '" + known->second->name + "'");
+            }
         }
         if (classByName.count(p_name) != 0) {
             throw std::invalid_argument("IO::RegisterClass: the name '" + p_name + "' is taken already");
         }
-        classes.push_back(ClassEntry{&p_type, std::move(p_name), std::move(p_factory)});
+        classes.push_back(ClassEntry{p_type, std::move(p_name), std::move(p_factory)});
         ClassEntry const& entry = classes.back();
-        classByType.emplace(p_type, &entry);
+        if (p_type != nullptr) {
+            classByType.emplace(*p_type, &entry);
+        }
         classByName.emplace(entry.name, &entry);
+    }
+
+    void Namer(std::type_info const& p_type, ClassNamer p_nameOf) {
+        if (!p_nameOf) {
+            throw std::invalid_argument("IO::RegisterClassNamer: class " + std::string(p_type.name()) +
+                                        " needs a function");
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        if (namerByType.count(p_type) != 0) {
+            throw std::invalid_argument("IO::RegisterClassNamer: class " + std::string(p_type.name()) +
+                                        " has a namer already");
+        }
+        namers.push_back(std::move(p_nameOf));
+        namerByType.emplace(p_type, &namers.back());
     }
 
     template <class Map, class Key>
@@ -196,12 +223,14 @@ Tables& TheTables() {
 }  // namespace
 
 void RegisterClass(std::type_info const& p_type, std::string p_name, NodeFactory p_factory) {
-    TheTables().Class(p_type, std::move(p_name), std::move(p_factory));
+    TheTables().Class(&p_type, std::move(p_name), std::move(p_factory));
 }
 
 void RegisterValue(std::type_info const& p_type, std::string p_name, ValueSaver p_save, ValueLoader p_load) {
     TheTables().Value(p_type, std::move(p_name), std::move(p_save), std::move(p_load));
 }
+
+bool IsClassRegistered(std::type_info const& p_type) { return FindClass(p_type) != nullptr; }
 
 ClassEntry const* FindClass(std::type_info const& p_type) {
     Tables& tables = TheTables();
@@ -215,12 +244,27 @@ ValueEntry const* FindValue(std::type_info const& p_type) {
     Tables& tables = TheTables();
     return tables.Find(tables.valueByType, std::type_index(p_type));
 }
+ClassNamer const* FindNamer(std::type_info const& p_type) {
+    Tables& tables = TheTables();
+    return tables.Find(tables.namerByType, std::type_index(p_type));
+}
 ValueEntry const* FindValue(std::string const& p_name) {
     Tables& tables = TheTables();
     return tables.Find(tables.valueByName, p_name);
 }
 
 }  // namespace Private
+
+bool IsClassRegistered(std::string_view p_name) { return Private::FindClass(std::string(p_name)) != nullptr; }
+
+void RegisterClass(std::string p_name, std::function<Core::Ptr<Core::Node>()> p_factory) {
+    Private::TheTables().Class(nullptr, std::move(p_name), std::move(p_factory));
+}
+
+void RegisterClassNamer(std::type_info const& p_type, std::function<std::string(Core::Node const&)> p_nameOf) {
+    Private::TheTables().Namer(p_type, std::move(p_nameOf));
+}
+
 }  // namespace IO
 }  // namespace Chart
 }  // namespace Qel

@@ -4,6 +4,7 @@
 
 #include "QelChartIO.h"
 
+#include <functional>
 #include <string>
 #include <typeinfo>
 #include <utility>
@@ -15,7 +16,7 @@ namespace IO {
 namespace Private {
 
 struct ClassEntry {
-    std::type_info const* type;
+    std::type_info const* type;  // null for a class registered by name alone
     std::string name;
     NodeFactory factory;
 };
@@ -32,6 +33,8 @@ struct ValueEntry {
 ClassEntry const* FindClass(std::type_info const& p_type);
 ClassEntry const* FindClass(std::string const& p_name);
 ValueEntry const* FindValue(std::type_info const& p_type);
+using ClassNamer = std::function<std::string(Core::Node const&)>;
+ClassNamer const* FindNamer(std::type_info const& p_type);
 ValueEntry const* FindValue(std::string const& p_name);
 
 /// A per-operation memo in front of a lookup, so that a save or load of many

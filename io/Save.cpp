@@ -2,6 +2,7 @@
 
 #include "Registry.h"
 
+#include <boost/core/demangle.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include <cstddef>
@@ -28,7 +29,9 @@ std::string Describe(Ptr<Node> const& p_node) {
     Core::Accessors::NodeAccess access(p_node);
     std::string name;
     access.GetName(name);
-    return "node \"" + name + "\" (id " + std::to_string(access.UniqueId()) + ", class " + p_node->Type().Name() + ")";
+    Node const& node = *p_node;
+    return "node \"" + name + "\" (id " + std::to_string(access.UniqueId()) + ", class " +
+           boost::core::demangle(typeid(node).name()) + ")";
 }
 
 // The number of values in `p_value` and how deep its arrays and objects
@@ -130,12 +133,26 @@ private:
         return found.first->second;
     }
 
+    // The entry of a class registered by name, for a node whose C++ class
+    // has a namer; null when there is none.
+    static Private::ClassEntry const* NamedClass(Node const& p_node, std::type_info const& p_type) {
+        Private::ClassNamer const* const namer = Private::FindNamer(p_type);
+        if (namer == nullptr) {
+            return nullptr;
+        }
+        std::string const name = (*namer)(p_node);
+        return name.empty() ? nullptr : Private::FindClass(name);
+    }
+
     json SaveNode(Ptr<Node> const& p_node) {
         Core::Accessors::NodeAccess access(p_node);
         json node = json::object();
         std::type_info const& type = p_node->Type().Get();
-        Private::ClassEntry const* const entry =
+        Private::ClassEntry const* entry =
             _classes.Get(std::type_index(type), [&type](std::type_index const&) { return Private::FindClass(type); });
+        if (entry == nullptr) {
+            entry = NamedClass(*p_node, type);
+        }
         if (entry == nullptr) {
             throw SaveError("IO::Save: " + Describe(p_node) +
                             ": the class has no name to be saved under (IO::RegisterClass)");
@@ -223,7 +240,8 @@ private:
                         [&value](std::type_index const&) { return Private::FindValue(value.type()); });
         if (codec == nullptr) {
             throw SaveError("IO::Save: " + Describe(p_node) + ", property \"" + p_property.Name() +
-                            "\": values of type " + value.type().name() + " have no codec (IO::RegisterValue)");
+                            "\": values of type " + boost::core::demangle(value.type().name()) +
+                            " have no codec (IO::RegisterValue)");
         }
         json saved;
         try {

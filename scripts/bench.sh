@@ -8,14 +8,15 @@
 # Builds in build-bench/ (RelWithDebInfo, the default build type, and
 # QEL_BUILD_BENCHMARKS=ON), writes each
 # binary's JSON to build-bench/results/ and prints a table of medians with
-# each figure as a ratio to the baseline of the same run, then the targets.
+# each figure as a ratio to the baseline of the same run, then the targets,
+# then Python's figures beside C++'s (bench/python_bench.py).
 # Exits non-zero when a benchmark's own check of what it moved fails (a
 # missed target is reported, not an error). Missing tools are installed with
 # apt-get (run as root there).
 set -euo pipefail
 
 usage() {
-  sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 repetitions=5
@@ -92,3 +93,12 @@ done
 
 echo "== Summary (CPU time per item, medians; ratio = this / baseline of the same run)"
 python3 "$root/bench/summarize.py" "$results"/*.json | tee "$results/summary.md"
+
+# Python beside C++ (timeit), when the module was built: the interpreter
+# it was built for, and the C++ rows of this run.
+if compgen -G "$build_dir/python/qelchart/_qelchart*.so" >/dev/null; then
+  interpreter=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
+  echo "== Python (bench/python_bench.py)"
+  PYTHONPATH="$build_dir/python" "${interpreter:-python3}" "$root/bench/python_bench.py" "$results" |
+    tee "$results/python.md"
+fi

@@ -2,7 +2,7 @@
 # Shared by the scripts in this directory; they source it, nobody runs it.
 # Defines root (the source tree), jobs (parallel build and test jobs: JOBS
 # from the environment, or one per processor), install_dependencies,
-# install_packages, configure and configure_plain.
+# install_python_packages, install_packages, configure and configure_plain.
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck disable=SC2034 # used by the scripts that source this file
@@ -17,6 +17,12 @@ install_dependencies() {
   # make is named because cmake only recommends it, and recommends are skipped.
   # pkg-config is for the install test, which builds a client from its output.
   install_packages cmake make g++ libboost-dev libgtest-dev libbenchmark-dev pkg-config nlohmann-json3-dev
+  install_python_packages
+}
+
+# The Python module and its tests (Debian's interpreter, /usr/bin/python3).
+install_python_packages() {
+  install_packages python3 python3-dev pybind11-dev python3-pytest
 }
 
 # install_packages <package...>: installs those that are missing.

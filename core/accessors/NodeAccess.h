@@ -22,7 +22,7 @@ namespace Accessors {
 /// strongly and reads the node's own fields and tables directly.
 class QELCORE_API NodeAccess {
 public:
-    explicit NodeAccess(Ptr<Node> const& p_node);
+    NodeAccess(Ptr<Node> const& p_node);
     NodeAccess(NodeAccess const& p_other);
     NodeAccess& operator=(NodeAccess const& p_other);
     ~NodeAccess();

@@ -43,6 +43,22 @@ public:
     std::type_info const& Type() const;
     void Touch();
 
+    /// The value as a `T`. A value of another type, or an undefined one,
+    /// throws `boost::bad_any_cast`.
+    template <class T>
+    T GetAs() const {
+        return boost::any_cast<T>(_property.GetValue());
+    }
+    /// Sets the value from a `T`, as `SetValue` does. A property of another
+    /// value type throws `boost::bad_any_cast`, before it is asked to change.
+    template <class T>
+    void SetAs(T const& p_value) {
+        if (_property.Type() != typeid(T)) {
+            throw boost::bad_any_cast();
+        }
+        _property.SetValue(boost::any(p_value));
+    }
+
     /// True when `p_node` has a property named `p_name`; reports nothing.
     static bool Exists(Ptr<Node> const& p_node, std::string const& p_name);
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 using namespace graphtest;
 
 TEST(DependenciesTest, CyclesAreFoundFromEveryMemberAndFromAboveButNotInADiamond) {
@@ -64,8 +66,16 @@ TEST(DependenciesTest, KeepsOrderAndDuplicatesAndReportsRefusals) {
     EXPECT_EQ(Entries(list), (Addresses{&b, &a}));
     list.Remove(b);
     list.Remove(a);
-    EXPECT_EQ(list.Begin(), nullptr);  // no storage when empty
-    EXPECT_EQ(list.End(), nullptr);
+    empty.Reserve(4);  // room, but no entry for anyone to see
+    for (Dependencies const* none : {&list, &empty}) {
+        EXPECT_TRUE(none->Empty());
+        EXPECT_EQ(none->Begin(), nullptr);
+        EXPECT_EQ(none->End(), nullptr);
+    }
+    owner->Deps().Reserve(4);
+    std::ostringstream dump;
+    owner->Dump(dump, DumpDependents, 0);
+    EXPECT_EQ(dump.str().find("dependents"), std::string::npos) << dump.str();
     EXPECT_STREQ(CyclicDependencyFoundExcept("a -> a").what(), "Cyclic Dependency : a -> a");
 }
 
@@ -111,4 +121,29 @@ TEST(DependenciesTest, CycleChecksGoAnyDepthAndEnterASharedObjectOnce) {
     while (!stack.empty()) {
         stack.pop_back();  // bottom up: a deletion from the top would walk every path
     }
+}
+
+// The children named by the per-node operation are visited during the call,
+// so work done after naming them comes after theirs.
+TEST(DependenciesTest, TheSearchVisitsChildrenWhileTheOperationRuns) {
+    using IdSearch = DepthFirstSearch<IModifiable::Identifier, IModifiable::Identifier*>;
+    auto a = Node::Create<RecordingNode>("0"), b = Node::Create<RecordingNode>("1"), c = Node::Create<RecordingNode>("2");
+    Link(a, {b, c});
+    Link(b, {a});  // closes a cycle: reported, not entered again
+    std::string log;
+    IdSearch const search(
+        [&log](IModifiable::Identifier& p_node, IdSearch::ChildrenOp const& p_children) {
+            auto* const node = dynamic_cast<RecordingNode*>(p_node.Get());
+            log += "enter " + node->label + ", ";
+            p_children(node->Deps().Begin(), node->Deps().End());
+            log += "leave " + node->label + ", ";
+            return node->label != "1";  // false stops the siblings after 1
+        },
+        [&log](IModifiable::Identifier& p_node) {
+            log += "cycle " + dynamic_cast<RecordingNode*>(p_node.Get())->label + ", ";
+        });
+    IModifiable::Identifier start = a->Id();
+    search(start);
+    EXPECT_EQ(log, "enter 0, enter 1, cycle 0, leave 1, leave 0, ");
+    b->Deps().Clear();
 }

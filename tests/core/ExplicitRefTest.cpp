@@ -1,5 +1,7 @@
 #include "ExplicitRef.h"
 
+#include "NodeAccess.h"
+
 #include "WatchTestSupport.h"
 
 using namespace qelwatchtest;
@@ -23,6 +25,17 @@ TEST(ExplicitRefTest, ReferencesKeepNothingAlive) {
     EXPECT_TRUE(weak.Expired());
     EXPECT_EQ(owner->_children.GetReferencees(), std::vector<Ptr<Node>>{a}) << "a dead node drops out";
     EXPECT_FALSE(owner->_parent.IsSet());
+    // Get of an ended or absent target says which reference of which node.
+    Qel::Chart::Core::Accessors::NodeAccess(owner).SetName("tree");
+    try {
+        owner->_parent.Get();
+        ADD_FAILURE() << "Get of nothing";
+    } catch (NullPtrException const& e) {
+        std::string const expected = "the reference \"parent\" of node id(" +
+                                     std::to_string(Qel::Chart::Core::Accessors::NodeAccess(owner).UniqueId()) +
+                                     ") name(tree) (class (anonymous namespace)::TreeNode) references no node";
+        EXPECT_EQ(e.what(), expected);
+    }
 }
 
 TEST(ExplicitRefTest, AListLetsGoOfEndedTargetsAndAnEmptyPtrIsRefused) {

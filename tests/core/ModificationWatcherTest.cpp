@@ -124,6 +124,25 @@ TEST(ModificationWatcherTest, AListAnswersForAllItsWatchers) {
     ModificationWatcherList& same = list;  // through a reference: a literal self-assignment draws a warning
     list = same;
     EXPECT_EQ(list.End() - list.Begin(), 2);
+
+    // Which ones fired, over a list longer than the read-ahead, and resetting
+    // just those.
+    list.Reset();
+    for (int each = 2; each < 40; ++each) {
+        list.Append(ModificationWatcher(each % 2 == 0 ? *a : *b));
+    }
+    b->Touch();
+    std::vector<std::size_t> odd;
+    for (std::size_t index = 1; index < 40; index += 2) {
+        odd.push_back(index);
+    }
+    EXPECT_EQ(list.ModifiedIndices(), odd);
+    for (ModificationWatcher& w : list) {
+        if (w.Modified()) {
+            w.Reset();
+        }
+    }
+    EXPECT_FALSE(list.Modified());
 }
 
 TEST(ModificationWatcherTest, TheStampCounterWrapsAfter16384Touches) {

@@ -1,3 +1,4 @@
+#include <ModificationWatcher.h>
 #include <Node.h>
 
 #include "NodeTestSupport.h"
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <tuple>
+#include <type_traits>
 #include <typeinfo>
 
 using namespace graphtest;
@@ -537,3 +539,67 @@ TEST(NodeLifetimeTest, EveryNodeSeesTheSameEndWhateverItOverridesOrWhoeverListen
     EndOf<SeesItsEnd>([&](Ptr<SeesItsEnd> const& p_node) { p_node->Deps().Insert(*dependent); });
     EXPECT_EQ(dependentSeen.heard, "change(deallocate)relationship(explicit)[]");
 }
+
+namespace {
+// Forwards its dependents to a list of its own and reports the stamp of a
+// part as its own; records the verbosity its reference is dumped at.
+class Forwarding : public Node {
+public:
+    Dependencies& Deps() override { return forwarded; }
+    Dependencies const& Deps() const override { return forwarded; }
+    TimeStamp const Time() const override { return part.Time(); }
+    struct VerbosityRef : ExplicitRef {
+        using ExplicitRef::ExplicitRef;
+        void Dump(std::ostream& p_stream, Verbosity p_verbosity, int p_indent) const override {
+            dumpedAt = p_verbosity;
+            ExplicitRef::Dump(p_stream, p_verbosity, p_indent);
+        }
+        mutable int dumpedAt = -1;
+    };
+    Dependencies forwarded;
+    Property<int> part{*this, "part", 0};
+    VerbosityRef ref{*this, "ref"};
+};
+}  // namespace
+
+// What a client class overrides is what the walk, the cycle search, the
+// watchers and the dump call, wherever they have a faster way for Node's own.
+TEST(NodeOverrideTest, TheWalkTheSearchTheWatchersAndTheDumpCallTheOverrides) {
+    auto source = Node::Create<RecordingNode>("s"), below = Node::Create<RecordingNode>("b");
+    Ptr<Forwarding> const forwarding = Node::Create<Forwarding>();
+    std::string log;
+    Subscription const heard = below->OnTouched([&](TouchEvent const& p_event) { log += "SEI"[p_event.relationship]; });
+    source->Deps().Insert(*forwarding);
+    forwarding->Deps().Insert(*below);
+    EXPECT_TRUE(static_cast<Node&>(*forwarding).Node::Deps().Empty()) << "the node's own list is not used";
+    source->Touch();
+    forwarding->Touch();
+    EXPECT_EQ(log, "IE") << "reached through the forwarded list, as a dependent and from itself";
+    below->Deps().Insert(*source);
+    EXPECT_TRUE(Dependencies::HasCyclicDependency(source->Id()));
+    below->Deps().Clear();
+
+    ModificationWatcher watcher = *forwarding;  // converts, as a watcher of the node
+    ModificationWatcherList list;
+    list.Append(*forwarding);
+    forwarding->Touch();
+    EXPECT_FALSE(watcher.Modified() || list.Modified()) << "the node's own stamp moved, the reported one did not";
+    forwarding->part.Set(1);
+    EXPECT_TRUE(watcher.Modified() && list.Modified());
+
+    std::ostringstream dump;
+    for (int verbosity : {1, 3, 7}) {
+        forwarding->Dump(dump, static_cast<Verbosity>(verbosity), 0);
+        EXPECT_EQ(forwarding->ref.dumpedAt, verbosity) << "handed on as given";
+    }
+}
+
+// Conversions that client code writes as the listings give them.
+static_assert(std::is_convertible<Node const&, ModificationWatcher>::value, "a watcher from a node");
+static_assert(std::is_convertible<Ptr<IModifiable>, ModificationWatcher>::value, "a watcher from a Ptr");
+static_assert(std::is_convertible<ModifiablePtr, bool>::value, "ModifiablePtr tests as bool");
+static_assert(std::is_convertible<Ptr<Node>, NodeAccess>::value, "an accessor from a Ptr");
+static_assert(std::is_convertible<char const*, NullPtrException>::value, "NullPtrException from a text");
+static_assert(std::is_convertible<std::string, CyclicDependencyFoundExcept>::value, "a refusal from a text");
+static_assert(std::is_same<decltype(std::declval<IProperty const&>().Name()), std::string>::value,
+              "IProperty::Name returns std::string");

@@ -36,9 +36,23 @@ foreach(dir "" "QelChart/")
     message(FATAL_ERROR "include/${dir} holds ${installed}\nthe build tree has ${built}")
   endif()
 endforeach()
+set(doc_dir "${prefix}/share/doc/QelChartCore")
 foreach(file LICENSE README.md CHANGELOG.md)
-  if(NOT EXISTS "${prefix}/share/doc/QelChartCore/${file}")
+  if(NOT EXISTS "${doc_dir}/${file}")
     message(FATAL_ERROR "share/doc/QelChartCore/${file} is not installed")
+  endif()
+endforeach()
+# Every page the installed README links to is installed where the link
+# points.
+file(READ "${doc_dir}/README.md" readme)
+# "](" marks a link; brackets would split a CMake list oddly, so it becomes
+# a plain marker first.
+string(REPLACE "](" "@link@" readme "${readme}")
+string(REGEX MATCHALL "@link@[^) #:]+[)#]" links "${readme}")
+foreach(link IN LISTS links)
+  string(REGEX REPLACE "^@link@|[)#]$" "" target "${link}")
+  if(NOT EXISTS "${doc_dir}/${target}")
+    message(FATAL_ERROR "the installed README links to ${target}, which is not installed beside it")
   endif()
 endforeach()
 
@@ -77,7 +91,10 @@ message(STATUS "${step_output}")
 
 # The same client built by hand from what pkg-config says, as a Makefile
 # would. pkg-config does not carry a language standard: the client names it.
-# The prefix alone: a QelChartCore.pc elsewhere must not be found.
+# The prefix alone: a QelChartCore.pc elsewhere must not be found. No rpath:
+# the program finds the libraries of a prefix outside the loader's path
+# through LD_LIBRARY_PATH, as the README says (install_io_package takes the
+# rpath way).
 set(ENV{PKG_CONFIG_PATH} "")
 set(ENV{PKG_CONFIG_LIBDIR} "${prefix}/${QEL_LIBDIR}/pkgconfig")
 qel_run_step("pkg-config" "${QEL_PKG_CONFIG}" --cflags --libs QelChartCore)
@@ -88,6 +105,24 @@ file(MAKE_DIRECTORY "${pkg_config_build}")
 qel_run_step("build consumer with pkg-config"
   "${QEL_CXX_COMPILER}" -std=c++17 ${cxx_flags} -I "${consumer_source}/include"
     "${consumer_source}/main.cpp" "${consumer_source}/NodeHeader.cpp"
-    ${pkg_config_flags} "-Wl,-rpath,${prefix}/${QEL_LIBDIR}" -o "${pkg_config_build}/consumer")
-qel_run_step("run consumer built with pkg-config" "${pkg_config_build}/consumer")
+    ${pkg_config_flags} -o "${pkg_config_build}/consumer")
+qel_run_step("run consumer built with pkg-config"
+  "${CMAKE_COMMAND}" -E env "LD_LIBRARY_PATH=${prefix}/${QEL_LIBDIR}" "${pkg_config_build}/consumer")
 message(STATUS "${step_output}")
+
+# The Python module, when it is built: imported with PYTHONPATH alone set
+# to the prefix's site directory (the README's instruction), in an
+# environment without the build tree.
+if(QEL_PYTHON)
+  set(preload)
+  if(QEL_PYTHON_PRELOAD)
+    set(preload "LD_PRELOAD=${QEL_PYTHON_PRELOAD}" "ASAN_OPTIONS=detect_leaks=0")
+  endif()
+  qel_run_step("import the installed qelchart"
+    "${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH "PYTHONPATH=${prefix}/${QEL_PYTHON_DIR}" ${preload}
+      "${QEL_PYTHON}" -c "import qelchart\nclass A(qelchart.Node): x = qelchart.Property(int, 1)\nassert A().x == 1\nprint(qelchart.__file__)")
+  string(FIND "${step_output}" "${prefix}/" at)
+  if(NOT at EQUAL 0)
+    message(FATAL_ERROR "qelchart was imported from '${step_output}', not from under '${prefix}'")
+  endif()
+endif()

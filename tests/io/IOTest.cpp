@@ -44,6 +44,20 @@ public:
     TypedRef<Plain> _plain{*this, "plain"};
 };
 
+/// Counts the ends of others it hears of as a dependent.
+class Hearing : public Plain {
+public:
+    static int heard;
+
+protected:
+    void TouchThis(ModifiableType type, Change change, Relationship relationship, WeakPtr<Node> const& p_originator,
+                   std::string const& name, boost::any const& value) override {
+        heard += change == Deallocate && relationship != Self ? 1 : 0;
+        Plain::TouchThis(type, change, relationship, p_originator, name, value);
+    }
+};
+int Hearing::heard = 0;
+
 class Unregistered : public Node {};
 class Odd : public Node {
 public:
@@ -211,7 +225,9 @@ TEST(IORoundTrip, TypedReferencesKeepTheirTargetsAndTheListsAsSaved) {
         IO::Load(wrong);
         ADD_FAILURE() << "loaded " << wrong;
     } catch (IO::LoadError const& e) {
-        EXPECT_NE(e.Cause().find("failed to cast Core::Ptr to type!"), std::string::npos) << e.what();
+        EXPECT_NE(e.Cause().find("node 0 (class (anonymous namespace)::Typed): failed to cast Core::Ptr to type!"),
+                  std::string::npos)
+            << e.what();
         EXPECT_EQ(e.Pointer(), "/nodes/0/references/plain");
     }
     EXPECT_TRUE(Counters() == before);
@@ -286,11 +302,11 @@ TEST(IOSave, RefusesWhatItCannotNameAndWritesNothing) {
     Ptr<Plain> const plain = Named<Plain>("known");
     Ptr<Unregistered> const stranger = Named<Unregistered>("stranger");
     plain->Deps().Insert(*stranger);  // reached through a dependents list
-    names(refusal(plain), {"node \"stranger\"", "IO::RegisterClass"});
+    names(refusal(plain), {"node \"stranger\"", "class (anonymous namespace)::Unregistered)", "IO::RegisterClass"});
 
     IO::RegisterClass<Odd>("Odd");
     Ptr<Odd> const odd = Named<Odd>("odd");
-    names(refusal(odd), {"node \"odd\"", "property \"list\""});  // a value without a codec
+    names(refusal(odd), {"node \"odd\"", "property \"list\"", "type std::vector<int"});  // a value without a codec
     odd->_list.ResetValue();
     EXPECT_EQ(refusal(odd), "<saved>") << "an undefined value needs no codec";
 
@@ -303,9 +319,20 @@ TEST(IORegister, RefusesASecondNameForAClassOrValueTypeAndANameTwice) {
     RegisterModel();
     auto const save = [](double const&) { return nlohmann::json(); };
     auto const load = [](nlohmann::json const&) { return 0.0; };
-    EXPECT_THROW(IO::RegisterClass<Plain>("Plain again"), std::invalid_argument);
+    // The refusals name classes and types as C++ writes them.
+    auto const refusal = [](auto p_register) -> std::string {
+        try {
+            p_register();
+        } catch (std::invalid_argument const& e) {
+            return e.what();
+        }
+        return "<registered>";
+    };
+    EXPECT_EQ(refusal([] { IO::RegisterClass<Plain>("Plain again"); }),
+              "IO::RegisterClass: class qeliotest::Plain is registered already, as 'Plain'");
     EXPECT_THROW(IO::RegisterClass<Unregistered>("Plain"), std::invalid_argument);
-    EXPECT_THROW(IO::RegisterValue<double>("real", save, load), std::invalid_argument);
+    EXPECT_EQ(refusal([&] { IO::RegisterValue<double>("real", save, load); }),
+              "IO::RegisterValue: type double has a codec already, named 'double'");
     EXPECT_THROW(
         IO::RegisterValue<long double>(
             "double", [](long double const&) { return nlohmann::json(); }, [](nlohmann::json const&) { return 0.0L; }),
@@ -316,6 +343,9 @@ TEST(IORegister, RefusesASecondNameForAClassOrValueTypeAndANameTwice) {
     // Refusals change nothing: the names still mean what they meant.
     EXPECT_EQ(IO::Save({Node::Create<Plain>()}).find("Plain again"), std::string::npos);
     EXPECT_THROW(IO::Save({Node::Create<Unregistered>()}), IO::SaveError);
+    EXPECT_TRUE(IO::IsClassRegistered<Plain>() && IO::IsClassRegistered("Plain"));
+    EXPECT_FALSE(IO::IsClassRegistered<Unregistered>() || IO::IsClassRegistered("Plain again") ||
+                 IO::IsClassRegistered("plain"));
 }
 
 // Every cause, with the place it is reported at. Each document would load
@@ -387,6 +417,18 @@ TEST(IOLoad, NamesThePlaceAndCauseAndLeavesNothingBehind) {
         EXPECT_TRUE(Counters() == before) << c.document;
     }
     EXPECT_EQ(IO::Load(doc(node1)).size(), 2u) << "the document the cases start from loads";
+
+    // The nodes of a failed load end as any node does: node 1 goes first,
+    // and node 0, listed as its dependent, hears of it.
+    static bool const registered = (IO::RegisterClass<Hearing>("Hearing"), true);
+    (void)registered;
+    Counters const before;
+    Hearing::heard = 0;
+    EXPECT_THROW(IO::Load(R"({"format":1,"nodes":[{"class":"Hearing"},{"class":"Plain","dependents":[0]}],)"
+                          R"("roots":[2]})"),
+                 IO::LoadError);
+    EXPECT_EQ(Hearing::heard, 1);
+    EXPECT_TRUE(Counters() == before);
 }
 
 TEST(IOLoad, RefusesTooDeepAndTooLargeInputWithinItsLimits) {

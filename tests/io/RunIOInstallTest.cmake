@@ -1,12 +1,12 @@
 # Driven by the install_io_package test: installs the build into a scratch
 # prefix, then builds and runs consumer/ (find_package(QelChartCore CONFIG
-# REQUIRED COMPONENTS IO)) against it, and checks that a component the
-# package does not have is refused with a message.
+# REQUIRED COMPONENTS IO)) against it, and through pkg-config, and checks
+# that a component the package does not have is refused with a message.
 cmake_minimum_required(VERSION 3.25)
 
 set(prefix "${QEL_WORK_DIR}/prefix")
 set(build "${QEL_WORK_DIR}/consumer-build")
-file(REMOVE_RECURSE "${prefix}" "${build}" "${QEL_WORK_DIR}/refused")
+file(REMOVE_RECURSE "${prefix}" "${build}" "${QEL_WORK_DIR}/refused" "${QEL_WORK_DIR}/pkg-config-build")
 
 include("${CMAKE_CURRENT_LIST_DIR}/../install/RunStep.cmake")
 
@@ -49,3 +49,22 @@ if(result EQUAL 0 OR NOT output MATCHES "no component 'Plotting'")
   message(FATAL_ERROR "an unknown component was not refused clearly (${result}):\n${output}")
 endif()
 message(STATUS "unknown component refused: ok")
+
+# The same client built from what `pkg-config QelChartIO` says (the core's
+# libraries come through its Requires), finding the libraries through an
+# rpath, and run.
+if(NOT EXISTS "${QEL_PKG_CONFIG}")
+  message(FATAL_ERROR "pkg-config was not found when this build was configured: install it and configure again")
+endif()
+set(ENV{PKG_CONFIG_PATH} "")
+set(ENV{PKG_CONFIG_LIBDIR} "${prefix}/${QEL_LIBDIR}/pkgconfig")
+qel_run_step("pkg-config" "${QEL_PKG_CONFIG}" --cflags --libs QelChartIO)
+separate_arguments(pkg_config_flags UNIX_COMMAND "${step_output}")
+separate_arguments(cxx_flags UNIX_COMMAND "${QEL_CXX_FLAGS} ${QEL_LINK_FLAGS}")
+set(pkg_config_exe "${QEL_WORK_DIR}/pkg-config-build/io_consumer")
+file(MAKE_DIRECTORY "${QEL_WORK_DIR}/pkg-config-build")
+qel_run_step("build consumer with pkg-config"
+  "${QEL_CXX_COMPILER}" -std=c++17 ${cxx_flags} "${CMAKE_CURRENT_LIST_DIR}/consumer/main.cpp"
+    ${pkg_config_flags} "-Wl,-rpath,${prefix}/${QEL_LIBDIR}" -o "${pkg_config_exe}")
+qel_run_step("run consumer built with pkg-config" "${pkg_config_exe}")
+message(STATUS "${step_output}")

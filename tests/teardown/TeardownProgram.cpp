@@ -2,11 +2,12 @@
 // handler, end after the library's per-thread state was torn down: they are
 // still touched, walked and deleted (with nested deletions deep enough to be
 // queued), call their subscribers, and at the very end no node and no
-// tracked block is left.
+// tracked block is left. A static's destructor still finds property names.
 #include <QelChartCore.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -67,10 +68,25 @@ void CheckNothingLeft() {
 
 void ReleaseAtExit() { g_released = Ptr<Link>(); }
 
+// Made before the name cache is first used, ended after main: a name
+// interned in main is still found by its destructor.
+struct NameAtExit {
+    unsigned short id = 0;
+    ~NameAtExit() {
+        using Cache = Private::PropertyMetaData::PropertyNameCache;
+        if (Cache::FindName(id).ToString() != "teardown width" ||
+            Cache::GenerateId(Qel::Chart::Utility::LightString_Base<char>(std::string("teardown width"))) != id) {
+            std::_Exit(3);
+        }
+    }
+} g_nameAtExit;
+
 }  // namespace
 
 int main() {
     std::atexit(CheckNothingLeft);  // runs last: after the static below has ended
+    g_nameAtExit.id = Private::PropertyMetaData::PropertyNameCache::GenerateId(
+        Qel::Chart::Utility::LightString_Base<char>(std::string("teardown width")));
     static Ptr<Link> s_style = MakeModel();
     g_released = MakeModel();
     std::atexit(ReleaseAtExit);

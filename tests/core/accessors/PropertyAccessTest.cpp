@@ -1,6 +1,7 @@
 #include "PropertyAccess.h"
 
 #include "../WatchTestSupport.h"
+#include "ModificationWatcher.h"
 #include "Property.h"
 
 #include <cstdint>
@@ -42,4 +43,21 @@ TEST(PropertyAccessTest, MissesFailTheirChecksAndOnlyALiveAccessorKeepsTheNode) 
     PropertyAccess access(node, std::string("size"));
     node = Ptr<SizeNode>();
     EXPECT_FALSE(weak.Expired()) << "the accessor keeps its node alive";
+}
+
+TEST(PropertyAccessTest, GetAsAndSetAsTakeTheValueTypeOnlyAndChangeNothingOtherwise) {
+    Ptr<SizeNode> node = Node::Create<SizeNode>();
+    PropertyAccess size(node, std::string("size"));
+    PropertyAccess title(node, std::string("title"));
+    EXPECT_EQ(size.GetAs<int>(), 4);
+    size.SetAs(7);
+    EXPECT_EQ(node->_size.Get(), 7);
+    ModificationWatcher watcher(*node);
+    EXPECT_THROW(size.GetAs<long>(), boost::bad_any_cast);
+    EXPECT_THROW(size.SetAs(7.5), boost::bad_any_cast);
+    EXPECT_THROW(title.GetAs<std::string>(), boost::bad_any_cast) << "an undefined value";
+    EXPECT_EQ(node->_size.Get(), 7);
+    EXPECT_FALSE(watcher.Modified()) << "a refused SetAs touches nothing";
+    title.SetAs(std::string("t"));
+    EXPECT_EQ(title.GetAs<std::string>(), "t");
 }
