@@ -127,7 +127,8 @@ TEST(DependenciesTest, CycleChecksGoAnyDepthAndEnterASharedObjectOnce) {
 // so work done after naming them comes after theirs.
 TEST(DependenciesTest, TheSearchVisitsChildrenWhileTheOperationRuns) {
     using IdSearch = DepthFirstSearch<IModifiable::Identifier, IModifiable::Identifier*>;
-    auto a = Node::Create<RecordingNode>("0"), b = Node::Create<RecordingNode>("1"), c = Node::Create<RecordingNode>("2");
+    auto a = Node::Create<RecordingNode>("0"), b = Node::Create<RecordingNode>("1"),
+         c = Node::Create<RecordingNode>("2");
     Link(a, {b, c});
     Link(b, {a});  // closes a cycle: reported, not entered again
     std::string log;
