@@ -115,32 +115,29 @@ TEST(TypedRefTest, AnAttachThatWouldCloseACycleOrChangeAWalkedListIsRefusedAndCh
     EXPECT_EQ(DependentsOf(*a), std::vector<Node const*>{series.Get()});
     EXPECT_TRUE(looped->Deps().Empty());
 
-    // A link into a list that a walk is walking is refused the same way.
+    // A link into a list that a walk is walking is refused the same way, and
+    // replacing a target whose list is walked takes the new link back.
     Ptr<Axis> walked = Node::Create<Axis>();
     Ptr<PlainNode> listener = Node::Create<PlainNode>();
     walked->Deps().Insert(*listener);
-    std::string refusal;
     qeldebug::capture const quiet;  // the refusals are reported, then thrown
-    Subscription inWalk = listener->OnTouched(
-        [&](TouchEvent const&) { refusal = qeltest::CheckFailure([&] { series->_axis.Attach(walked); }); });
-    walked->Touch();
-    EXPECT_NE(refusal.find("Dependencies changed while a propagation walks them."), std::string::npos) << refusal;
-    EXPECT_EQ(series->_axis.Get(), a);
-    EXPECT_EQ(DependentsOf(*a), std::vector<Node const*>{series.Get()});
-    EXPECT_EQ(DependentsOf(*walked), std::vector<Node const*>{listener.Get()});
-
-    // Replacing a target whose list is walked takes the new link back.
-    inWalk.Cancel();
-    series->_axis.Clear();
-    series->_axis.Attach(walked);
-    Subscription const replace = listener->OnTouched(
-        [&](TouchEvent const&) { refusal = qeltest::CheckFailure([&] { series->_axis.Attach(a); }); });
-    refusal.clear();
-    walked->Touch();
-    EXPECT_NE(refusal.find("Dependencies changed while a propagation walks them."), std::string::npos) << refusal;
-    EXPECT_EQ(series->_axis.Get(), walked);
-    EXPECT_TRUE(DependentsOf(*a).empty());
-    EXPECT_EQ(DependentsOf(*walked), (std::vector<Node const*>{listener.Get(), series.Get()}));
+    struct Case {
+        Ptr<Axis> held, attached;
+        std::vector<Node const*> ofA, ofWalked;
+    } const cases[] = {{a, walked, {series.Get()}, {listener.Get()}}, {walked, a, {}, {listener.Get(), series.Get()}}};
+    for (Case const& c : cases) {
+        series->_axis.Clear();
+        series->_axis.Attach(c.held);
+        std::string refusal;
+        Subscription inWalk = listener->OnTouched(
+            [&](TouchEvent const&) { refusal = qeltest::CheckFailure([&] { series->_axis.Attach(c.attached); }); });
+        walked->Touch();
+        inWalk.Cancel();
+        EXPECT_NE(refusal.find("Dependencies changed while a propagation walks them."), std::string::npos) << refusal;
+        EXPECT_EQ(series->_axis.Get(), c.held);
+        EXPECT_EQ(DependentsOf(*a), c.ofA);
+        EXPECT_EQ(DependentsOf(*walked), c.ofWalked);
+    }
 }
 
 TEST(NodeLinkTest, DependOnRefusesDuplicatesAndCyclesAndStopDependingOnUndoesIt) {
