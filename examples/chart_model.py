@@ -3,7 +3,7 @@
     bash scripts/example.sh --python
 
 A Chart shows two Series drawn against a time axis and a price axis, and a
-Legend that lists the series. Each is a Python class whose properties and
+Legend that lists the series; a Model holds them for saving. Each is a Python class whose properties and
 references are nodes' own: the library propagates their changes, watchers
 see them, the dump shows them and saving writes them. The program goes
 through the steps one at a time and prints what happens; it exits non-zero
@@ -108,8 +108,24 @@ def watchers(chart, time, price, legend):
     expect("nothing to redraw after the reset", not parts.modified and not redraw.modified)
 
 
+def batch_and_undo(chart, price, legend):
+    step(4, "A batch of edits, and an undo")
+    heard = []
+    stack = q.UndoStack()
+    with chart.on_touched(lambda e: heard.append(e.name)):
+        with stack.transaction("Rescale the price axis"), q.ChangeBatch():
+            price.min, price.max, price.title = 80.0, 200.0, "USD (rescaled)"
+            legend.visible = True
+            expect("nothing heard before the batch ends", heard == [])
+        print(f"  the chart heard of the batch {len(heard)} time(s), first of '{heard[0]}'")
+        expect("the chart heard of the batch once", len(heard) == 1)
+        print(f"  undo '{stack.undo_text}': {stack.undo()}; price axis back to {price.min}..{price.max}")
+    expect("the undo restored the values", (price.min, price.max, legend.visible) == (90.0, 150.0, False))
+    expect("the undo can be redone", stack.can_redo and stack.redo_text == "Rescale the price axis")
+
+
 def refusals(chart, price, series):
-    step(4, "What the library refuses")
+    step(5, "What the library refuses")
     try:
         price.depend_on(chart)
     except q.CycleError as error:
@@ -126,13 +142,18 @@ def refusals(chart, price, series):
 
 
 def save_and_load(chart):
-    step(5, "Saved, made again, and a damaged document refused")
-    text = q.save([chart])
-    print(f"  {len(text)} bytes of JSON")
-    (loaded,) = q.load(text)
+    model = q.Model()
+    for node in (chart, *chart.series, chart.legend):
+        model.add(node)
+    step(6, "Saved, made again, and a damaged document refused")
+    text = q.save(model)
+    print(f"  {len(model)} nodes of the model, and the axes they reference: {len(text)} bytes of JSON")
+    # The model loaded holds every node; references only point.
+    loaded_model = q.load_model(text)
+    loaded = loaded_model.find("Chart", Chart)
     print(f"  loaded: {loaded!r} with {[s.name for s in loaded.series]}")
     expect("the loaded chart is a Chart again", type(loaded) is Chart and type(loaded.legend) is Legend)
-    expect("saving it again gives the same document", q.save([loaded]) == text)
+    expect("saving it again gives the same document", q.save(q.load_model(text)) == text)
     try:
         q.load(text.replace('"type":"double","value":150.0', '"type":"double","value":"lots"'))
         expect("the damaged document was refused", False)
@@ -145,12 +166,13 @@ def main():
     chart, time, price, series, legend = build()
     propagation(chart, price, series)
     watchers(chart, time, price, legend)
+    batch_and_undo(chart, price, legend)
     refusals(chart, price, series)
     save_and_load(chart)
     del chart, time, price, series, legend
     gc.collect()
     left = q._qelchart._live_nodes() - before
-    step(6, "Nothing is left behind")
+    step(7, "Nothing is left behind")
     print(f"  live nodes left = {left}")
     expect("every node ended", left == 0)
     return 1 if failures else 0

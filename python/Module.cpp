@@ -119,8 +119,7 @@ py::object WrapAll(std::vector<Ptr<T>> const& p_nodes) {
 // no constructed handle.
 NodeHandle& Constructed(py::handle p_object) {
     auto* const instance = reinterpret_cast<py::detail::instance*>(p_object.ptr());
-    py::detail::value_and_holder slot =
-        instance->get_value_and_holder(py::detail::get_type_info(typeid(NodeHandle)));
+    py::detail::value_and_holder slot = instance->get_value_and_holder(py::detail::get_type_info(typeid(NodeHandle)));
     if (!slot || !slot.holder_constructed()) {
         throw py::type_error("this " + std::string(py::str(p_object.get_type().attr("__qualname__"))) +
                              " was made without __init__: it has no node");
@@ -511,6 +510,19 @@ std::vector<Ptr<Node>> Roots(py::iterable p_roots) {
     return roots;
 }
 
+// Open from construction, as in C++; a context manager commits on a clean
+// exit and rolls back on an exception (as the C++ destructor does).
+struct PyTransaction {
+    std::optional<Core::UndoStack::Transaction> transaction;
+    PyTransaction(Core::UndoStack& p_stack, std::string p_text) { transaction.emplace(p_stack, std::move(p_text)); }
+    Core::UndoStack::Transaction& Open() {
+        if (!transaction) {
+            throw py::value_error("the transaction was committed or rolled back already");
+        }
+        return *transaction;
+    }
+};
+
 // What a node method is called on, checked (see Constructed).
 struct Self {
     NodeHandle* handle = nullptr;
@@ -767,6 +779,44 @@ PYBIND11_MODULE(_qelchart, m) {
         .def("__contains__", [](Core::Model const& p_self, py::object p_node) {
             return py::isinstance(p_node, NodeBaseClass()) && p_self.Contains(*NodeOf(p_node));
         });
+
+    py::class_<PyTransaction>(m, "Transaction")
+        .def("commit",
+             [](PyTransaction& p_self) {
+                 p_self.Open().Commit();
+                 p_self.transaction.reset();
+             })
+        .def("rollback",
+             [](PyTransaction& p_self) {
+                 p_self.Open();
+                 p_self.transaction.reset();
+             })
+        .def_property_readonly("open", [](PyTransaction const& p_self) { return p_self.transaction.has_value(); })
+        .def("__enter__", [](py::object p_self) { return p_self; })
+        .def("__exit__", [](PyTransaction& p_self, py::object p_type, py::object, py::object) {
+            if (p_self.transaction && p_type.is_none()) {
+                p_self.transaction->Commit();
+            }
+            p_self.transaction.reset();
+            return false;
+        });
+
+    py::class_<Core::UndoStack>(m, "UndoStack")
+        .def(py::init<>())
+        .def(
+            "transaction",
+            [](Core::UndoStack& p_self, std::string p_text) {
+                return std::make_unique<PyTransaction>(p_self, std::move(p_text));
+            },
+            py::arg("text"), py::keep_alive<0, 1>())
+        .def("undo", &Core::UndoStack::Undo)
+        .def("redo", &Core::UndoStack::Redo)
+        .def_property_readonly("can_undo", &Core::UndoStack::CanUndo)
+        .def_property_readonly("can_redo", &Core::UndoStack::CanRedo)
+        .def_property_readonly("undo_text", &Core::UndoStack::UndoText)
+        .def_property_readonly("redo_text", &Core::UndoStack::RedoText)
+        .def("clear", &Core::UndoStack::Clear)
+        .def("set_limit", &Core::UndoStack::SetLimit, py::arg("limit"));
 
     py::class_<PyBatch>(m, "ChangeBatch")
         .def(py::init<>())

@@ -32,6 +32,8 @@ from ._qelchart import (  # noqa: F401  (the public names)
     SaveError,
     Subscription,
     TouchEvent,
+    Transaction,
+    UndoStack,
     Watcher,
     load_model,
     save,
@@ -39,7 +41,7 @@ from ._qelchart import (  # noqa: F401  (the public names)
 
 __all__ = [
     "Node", "Property", "Ref", "RefList", "Watcher", "WatcherList", "Subscription", "TouchEvent",
-    "Identifier", "Change", "Kind", "Relationship", "Model", "ChangeBatch", "register", "save", "load",
+    "Identifier", "Change", "Kind", "Relationship", "Model", "ChangeBatch", "UndoStack", "Transaction", "register", "save", "load",
     "load_model",
     "CycleError", "LoadError", "SaveError", "CheckFailed", "NullPtrError",
 ]

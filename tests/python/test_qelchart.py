@@ -252,3 +252,29 @@ def test_a_dependent_hears_of_an_end_without_its_originator():
         del source
         gc.collect()
     assert heard == [(q.Change.Deallocate, None, ())]
+
+
+def test_undo_and_redo_of_transactions():
+    c, x, y, s1, _ = make_chart()
+    stack = q.UndoStack()
+    redraw = q.Watcher(c)
+    with stack.transaction("scale"):
+        x.max, x.title, c.x_axis = 8.0, "t", y
+        c.series.remove(s1)
+    assert (stack.can_undo, stack.undo_text, stack.can_redo) == (True, "scale", False)
+    redraw.reset()
+    assert stack.undo() and not stack.undo()
+    assert (x.max, x.title, c.x_axis, list(c.series)[0]) == (1.0, None, x, s1) and redraw.modified
+    assert x.deps == (c,) and y.deps == ()
+    assert stack.redo() and (x.max, c.x_axis, len(c.series)) == (8.0, y, 1)
+    with pytest.raises(KeyError):
+        with stack.transaction("refused"):
+            x.max = 99.0
+            raise KeyError("rolled back")
+    assert x.max == 8.0 and stack.undo_text == "scale"
+    transaction = stack.transaction("by hand")
+    x.max = 3.0
+    transaction.commit()
+    assert stack.undo_text == "by hand" and not transaction.open
+    with pytest.raises(ValueError):
+        transaction.commit()
