@@ -351,6 +351,23 @@ private:
     Private::Memo<std::string, Private::ValueEntry> _codecMemo;
 };
 
+// The whole stream, refused beyond the size a document may have.
+std::string ReadAll(std::istream& p_stream, char const* p_reader) {
+    std::string text;
+    char buffer[1 << 16];
+    while (p_stream.read(buffer, sizeof buffer) || p_stream.gcount() > 0) {
+        text.append(buffer, static_cast<std::size_t>(p_stream.gcount()));
+        if (text.size() > kMaxDocumentBytes) {
+            throw LoadError("", "the document has more than the " + std::to_string(kMaxDocumentBytes) + " bytes that " +
+                                    p_reader + " reads");
+        }
+    }
+    if (p_stream.bad()) {
+        throw LoadError("", "reading the stream failed");
+    }
+    return text;
+}
+
 }  // namespace
 
 std::vector<Ptr<Node>> Load(std::string_view p_document) {
@@ -391,21 +408,7 @@ std::vector<Ptr<Node>> Load(std::string_view p_document) {
     return result;
 }
 
-std::vector<Ptr<Node>> Load(std::istream& p_stream) {
-    std::string text;
-    char buffer[1 << 16];
-    while (p_stream.read(buffer, sizeof buffer) || p_stream.gcount() > 0) {
-        text.append(buffer, static_cast<std::size_t>(p_stream.gcount()));
-        if (text.size() > kMaxDocumentBytes) {
-            throw LoadError("", "the document has more than the " + std::to_string(kMaxDocumentBytes) +
-                                    " bytes that IO::Load reads");
-        }
-    }
-    if (p_stream.bad()) {
-        throw LoadError("", "reading the stream failed");
-    }
-    return Load(std::string_view(text));
-}
+std::vector<Ptr<Node>> Load(std::istream& p_stream) { return Load(std::string_view(ReadAll(p_stream, "IO::Load"))); }
 
 // A model holds every node of the document, roots or not.
 Core::Model LoadModel(std::string_view p_document) {
@@ -424,19 +427,7 @@ Core::Model LoadModel(std::string_view p_document) {
 }
 
 Core::Model LoadModel(std::istream& p_stream) {
-    std::string text;
-    char buffer[1 << 16];
-    while (p_stream.read(buffer, sizeof buffer) || p_stream.gcount() > 0) {
-        text.append(buffer, static_cast<std::size_t>(p_stream.gcount()));
-        if (text.size() > kMaxDocumentBytes) {
-            throw LoadError("", "the document has more than the " + std::to_string(kMaxDocumentBytes) +
-                                    " bytes that IO::LoadModel reads");
-        }
-    }
-    if (p_stream.bad()) {
-        throw LoadError("", "reading the stream failed");
-    }
-    return LoadModel(std::string_view(text));
+    return LoadModel(std::string_view(ReadAll(p_stream, "IO::LoadModel")));
 }
 
 }  // namespace IO
