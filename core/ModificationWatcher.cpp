@@ -6,16 +6,16 @@ namespace Qel {
 namespace Chart {
 namespace Core {
 
-ModificationWatcher::ModificationWatcher() : _lastTime(), _stamp(nullptr), _subject() {}
+ModificationWatcher::ModificationWatcher() : _lastTime(), _stampOffset(0), _subject() {}
 
 ModificationWatcher::ModificationWatcher(Ptr<IModifiable> const& p_subject)
-    : _lastTime(), _stamp(nullptr), _subject(ModifiablePtr(Private::NonEmpty(p_subject)->Id())) {
+    : _lastTime(), _stampOffset(0), _subject(ModifiablePtr(Private::NonEmpty(p_subject)->Id())) {
     Follow(*p_subject);
     Reset();
 }
 
 ModificationWatcher::ModificationWatcher(IModifiable const& p_subject)
-    : _lastTime(), _stamp(nullptr), _subject(ModifiablePtr(p_subject.Id())) {
+    : _lastTime(), _stampOffset(0), _subject(ModifiablePtr(p_subject.Id())) {
     Follow(p_subject);
     Reset();
 }
@@ -46,7 +46,10 @@ void ModificationWatcher::Follow(IModifiable const& p_subject) {
     // ended is not yet, or no longer, a Node here: it is asked instead.
     // A class that overrides Time is asked at every check.
     Node const* const node = dynamic_cast<Node const*>(&p_subject);
-    _stamp = node != nullptr && node->TakesNodeTime() ? &node->_time : nullptr;
+    _stampOffset = node != nullptr && node->TakesNodeTime()
+                       ? static_cast<std::int32_t>(reinterpret_cast<char const*>(&node->_time) -
+                                                   reinterpret_cast<char const*>(&p_subject))
+                       : 0;
 }
 
 bool ModificationWatcher::Empty() const { return !_subject; }
@@ -89,14 +92,14 @@ ModificationWatcher const* ModificationWatcherList::End() const { return _watche
 
 bool ModificationWatcherList::Modified() const {
     // Over many subjects every check waits on a line of a subject's node;
-    // asking for the line of the watcher some places ahead overlaps those
-    // waits. The stamp shares its line with the identity count that the
+    // asking for the line of the subject some watchers ahead overlaps those
+    // waits. A node's stamp shares its line with the identity count that the
     // check reads first, and a prefetch of a freed node's line is harmless.
     constexpr std::ptrdiff_t kAhead = 32;
     ModificationWatcher const* const end = _watchers.End();
     ModificationWatcher const* w = _watchers.Begin();
     for (; end - w > kAhead; ++w) {
-        __builtin_prefetch(w[kAhead]._stamp);
+        __builtin_prefetch(w[kAhead]._subject.Id().Address());
         if (w->Modified()) {
             return true;
         }
@@ -119,7 +122,7 @@ std::vector<std::size_t> ModificationWatcherList::ModifiedIndices() const {
     std::size_t const size = _watchers.Size();
     for (std::size_t index = 0; index < size; ++index) {
         if (index + kAhead < size) {
-            __builtin_prefetch(watchers[index + kAhead]._stamp);
+            __builtin_prefetch(watchers[index + kAhead]._subject.Id().Address());
         }
         if (watchers[index].Modified()) {
             result.push_back(index);

@@ -11,6 +11,7 @@
 #include "LightArray.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace Qel {
@@ -47,10 +48,12 @@ public:
         }
         // The stamp of a node whose class keeps Node's Time is read in
         // place; other subjects are asked.
-        if (_stamp != nullptr) {
-            return *_stamp != _lastTime;
+        IModifiable const* const subject = _subject.Id().Address();  // live: tested above
+        if (_stampOffset != 0) {
+            return *reinterpret_cast<TimeStamp const*>(reinterpret_cast<char const*>(subject) + _stampOffset) !=
+                   _lastTime;
         }
-        return _subject.Id().Address()->Time() != _lastTime;  // live: tested above
+        return subject->Time() != _lastTime;
     }
     /// Same answer as `Modified()` in every state.
     bool ModifiedOrEmpty() const;
@@ -65,9 +68,12 @@ private:
     void Follow(IModifiable const& p_subject);
 
     TimeStamp _lastTime;
-    // The subject's stamp when the subject is a node; valid while the
-    // subject lives, which the expiry test above checks first.
-    TimeStamp const* _stamp;
+    // Where the subject's stamp is, from the subject's address, when the
+    // subject is a node that keeps Node's Time; 0 (never a stamp's place:
+    // the vtable pointer is there) when it is to be asked. It fills the
+    // padding after the 4-byte stamp, so a watcher is as large as its two
+    // other members: two watchers share a cache line.
+    std::int32_t _stampOffset;
     ModifiablePtr _subject;
 };
 
