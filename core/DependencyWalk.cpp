@@ -125,6 +125,49 @@ private:
         std::size_t _next = 0;
     };
 
+    // Takes the entries from the frame's cursor on while they are expired
+    // (noted for the squeeze) or name plain nodes (Node's TouchThis and
+    // Deps, no subscribers), exactly as the full steps in Run would: stamps
+    // each, and starts a frame for a node's list that has entries, which
+    // ends the run. False at the first entry that needs the full steps.
+    static bool RunOfPlainNodes(Stack& p_stack, std::size_t p_base, bool p_nested, Frame& p_frame,
+                                TrackerCasts& p_casts) {
+        IModifiable::Identifier const* const entries = p_frame.entries;
+        std::uint32_t const count = p_frame.count;
+        std::uint32_t next = p_frame.next;
+        bool expired = false;
+        Dependencies* list = nullptr;
+        for (; next != count; ++next) {
+            IModifiable::Identifier const& entry = entries[next];
+            if (entry.Expired()) {
+                expired = true;
+                continue;
+            }
+            IModifiable* const dependent = entry.Address();
+            if (dependent == nullptr) {
+                break;
+            }
+            Node* const node = p_casts.NodeOf(dependent);
+            if (node == nullptr || !node->IsPlain()) {
+                break;
+            }
+            node->_time.Touch();
+            if (!node->_deps.Empty()) {
+                list = &node->_deps;
+                ++next;
+                break;
+            }
+        }
+        p_frame.next = next;
+        p_frame.expiredSeen = p_frame.expiredSeen || expired;
+        if (list != nullptr) {
+            // The frame may move with the stack: nothing reads it after this.
+            Push(p_stack, p_base, p_nested, *list, p_frame.relationship);
+            return true;
+        }
+        return next == count;
+    }
+
     static IModifiable::Relationship Derive(IModifiable::Relationship p_given) {
         return p_given == IModifiable::Self ? IModifiable::Explicit : IModifiable::Implicit;
     }
@@ -420,6 +463,12 @@ void DependencyWalk::Run(IModifiable* p_origin, Dependencies& p_dependents, IMod
                 Frame const done = frame;
                 --stack.size;
                 Finish(stack, base, done, true);
+                continue;
+            }
+            // Most entries name nodes that need only their stamp and a look
+            // at their list: those are taken with the frame's cursor in a
+            // register; the first other entry takes the steps below.
+            if (walk == 0 && RunOfPlainNodes(stack, base, nested, frame, casts)) {
                 continue;
             }
             IModifiable::Identifier& entry = frame.entries[frame.next++];

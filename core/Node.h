@@ -296,6 +296,13 @@ private:
         return Modifiable<0>::_keepsNodeDeps ? _deps : static_cast<IDependencyTracker&>(*this).Deps();
     }
 
+    // A node whose touch as a dependent is its stamp, and whose list a walk
+    // reads in place: its class keeps Node's TouchThis and Deps, and it has
+    // no subscribers.
+    bool IsPlain() const noexcept {
+        return Modifiable<0>::_keepsNodeTouch && Modifiable<0>::_keepsNodeDeps && !Modifiable<0>::_subscribed;
+    }
+
     // TouchThis of a class that keeps Node's, as a walk calls it for a
     // dependent (never with Self), without the virtual call. False when
     // subscribers ran: they may have ended the node.
