@@ -36,6 +36,14 @@ AllocationCounter::~AllocationCounter() { t_counter = _previous; }
 std::size_t AllocationCounter::Allocations() const { return t_news - _startNew; }
 std::size_t AllocationCounter::Deallocations() const { return t_deletes - _startDelete; }
 
+int LiveNodes() { return Qel::Chart::Core::Node::_debugNodeCount.load(); }
+int NodeBytes() { return Qel::Chart::Core::Node::_debugNodeMemUsage.load(); }
+
+std::ostream& operator<<(std::ostream& p_stream, Counters const& p_counters) {
+    return p_stream << p_counters.nodes << " nodes of " << p_counters.nodeBytes << " bytes, " << p_counters.blocks
+                    << " tracked blocks of " << p_counters.bytes << " bytes";
+}
+
 std::vector<qeldebug::record> OfKind(qeldebug::capture const& p_capture, qeldebug::reportkind p_kind) {
     std::vector<qeldebug::record> result;
     for (auto const& r : p_capture.records()) {
@@ -63,9 +71,8 @@ public:
     void TearDown() override {
         EXPECT_EQ(qeldebug::allocationtracker::blocks_in_use(), 0u) << "tracked blocks left at exit";
         EXPECT_EQ(qeldebug::allocationtracker::bytes_in_use(), 0u) << "tracked bytes left at exit";
-        EXPECT_EQ(CoreNodeCount(), 0) << "nodes left alive at exit";
+        EXPECT_EQ(LiveNodes(), 0) << "nodes left alive at exit";
     }
-    static int CoreNodeCount();
 };
 
 ::testing::Environment* const g_leakCheck = ::testing::AddGlobalTestEnvironment(new LeakCheckEnvironment);
@@ -93,5 +100,3 @@ void operator delete(void* p_block) noexcept {
 void operator delete[](void* p_block) noexcept { operator delete(p_block); }
 void operator delete(void* p_block, std::size_t) noexcept { operator delete(p_block); }
 void operator delete[](void* p_block, std::size_t) noexcept { operator delete(p_block); }
-
-int qeltest::LeakCheckEnvironment::CoreNodeCount() { return Qel::Chart::Core::Node::_debugNodeCount.load(); }

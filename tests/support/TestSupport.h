@@ -5,6 +5,8 @@
 #include <qeldebug.h>
 
 #include <cstddef>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,17 +36,50 @@ private:
     friend void RecordAllocation(std::size_t);
 };
 
-/// The text of the `qeldebug::check_failed` that `p_action` throws, or
-/// "<returned>" when it returns.
-template <class F>
-std::string CheckFailure(F p_action) {
+/// The `E` that `p_action` throws, or nothing when it returns.
+template <class E, class F>
+std::optional<E> Thrown(F&& p_action) {
     try {
         p_action();
-    } catch (qeldebug::check_failed const& e) {
+    } catch (E const& e) {
+        return e;
+    }
+    return std::nullopt;
+}
+
+/// The text of the `E` that `p_action` throws, or "<returned>" when it returns.
+template <class E, class F>
+std::string ThrownText(F&& p_action) {
+    try {
+        p_action();
+    } catch (E const& e) {
         return e.what();
     }
     return "<returned>";
 }
+
+/// The text of the `qeldebug::check_failed` that `p_action` throws, or "<returned>".
+template <class F>
+std::string CheckFailure(F&& p_action) {
+    return ThrownText<qeldebug::check_failed>(p_action);
+}
+
+int LiveNodes();  ///< Nodes counted alive.
+int NodeBytes();  ///< Memory counted for live nodes.
+
+/// Live nodes, node memory, tracked blocks and tracked bytes: what a failed
+/// operation must leave as it found, and a finished one as it was before.
+struct Counters {
+    int nodes = LiveNodes();
+    int nodeBytes = NodeBytes();
+    std::size_t blocks = qeldebug::allocationtracker::blocks_in_use();
+    std::size_t bytes = qeldebug::allocationtracker::bytes_in_use();
+    bool operator==(Counters const& p_other) const {
+        return nodes == p_other.nodes && nodeBytes == p_other.nodeBytes && blocks == p_other.blocks &&
+               bytes == p_other.bytes;
+    }
+};
+std::ostream& operator<<(std::ostream& p_stream, Counters const& p_counters);
 
 /// Block sizes asked of operator new, in order.
 using Sizes = std::vector<std::size_t>;
