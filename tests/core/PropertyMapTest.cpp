@@ -1,6 +1,7 @@
 #include <ExplicitRefMap.h>
 #include <PropertyMap.h>
 
+#include "ExpectedReports.h"
 #include "NodeTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -39,14 +40,6 @@ template struct graphtest::PrivateMember<RefByIndex, &ExplicitRefMap::Get>;
 TEST(PropertyMapTest, NamesAndPositionsAreFoundExactlyAndEverythingElseIsReported) {
     // The local objects end before their node, which is reported: keep it off the console.
     qeldebug::capture const endings;
-    std::string const getByName =
-        "::Get(const class std::basic_string<char,struct std::char_traits<char>,class "
-        "std::allocator<char> > &) const";
-    std::string const getByIndex = "::Get(const unsigned __int64) const";
-    std::string const property = "class Qel::Chart::Core::IProperty &__cdecl Qel::Chart::Core::PropertyMap";
-    std::string const ref = "class Qel::Chart::Core::IExplicitRef &__cdecl Qel::Chart::Core::ExplicitRefMap";
-    std::string const propertyIndex = "\"0 <= (int)p_index < (int)_properties.Size()\" - " + property + getByIndex;
-    std::string const refIndex = "\"p_index >= 0 && p_index < _refs.Size()\" - " + ref + getByIndex;
     auto owner = Node::Create<RecordingNode>(), none = Node::Create<RecordingNode>();
     Property<int> a(*owner, "a"), color(*owner, "Color");
     ExplicitRef parent(*owner, "parent");
@@ -56,21 +49,19 @@ TEST(PropertyMapTest, NamesAndPositionsAreFoundExactlyAndEverythingElseIsReporte
     EXPECT_EQ(Get(properties, std::string("a")), &a);
     EXPECT_EQ(Get(refs, std::string("parent")), &parent);
     std::tuple<std::function<void()>, reportkind, std::string> const cases[] = {
-        {[&] { Property<int> again(*owner, "a"); }, reportkind::ensure,
-         "\"Find(p_property.Name()) == -1\" - void __cdecl Qel::Chart::Core::PropertyMap::Create(class "
-         "Qel::Chart::Core::IProperty &)"},
-        {[&] { Get(properties, std::string("color")); }, reportkind::sentry, property + getByName + " @line41"},
-        {[&] { Get(properties, std::uint64_t{2}); }, reportkind::chkrng, propertyIndex},
-        {[&] { Get(properties, std::uint64_t{INT_MAX} + 1); }, reportkind::chkrng, propertyIndex},
-        {[&] { Get(properties, std::uint64_t{1} << 32); }, reportkind::chkrng, propertyIndex},  // 0 if cut to int
-        {[&] { Get(noProperties, std::uint64_t{0}); }, reportkind::chkrng, propertyIndex},
+        {[&] { Property<int> again(*owner, "a"); }, reportkind::ensure, qeltest::kDuplicateProperty},
+        {[&] { Get(properties, std::string("color")); }, reportkind::sentry, qeltest::kPropertyNameMiss},
+        {[&] { Get(properties, std::uint64_t{2}); }, reportkind::chkrng, qeltest::kPropertyIndexMiss},
+        {[&] { Get(properties, std::uint64_t{INT_MAX} + 1); }, reportkind::chkrng, qeltest::kPropertyIndexMiss},
+        // 0 if cut to int
+        {[&] { Get(properties, std::uint64_t{1} << 32); }, reportkind::chkrng, qeltest::kPropertyIndexMiss},
+        {[&] { Get(noProperties, std::uint64_t{0}); }, reportkind::chkrng, qeltest::kPropertyIndexMiss},
         {[&] { ExplicitRef twin(*owner, "parent"); }, reportkind::ensure,
          "\"(Find(p_ref.Name()) == -1) && \"Explicit Ref of the given name is already registered!\"\" - void "
          "__cdecl Qel::Chart::Core::ExplicitRefMap::Register(class Qel::Chart::Core::IExplicitRef &)"},
-        {[&] { Get(refs, std::string("Parent")); }, reportkind::ensure,
-         "\"(idx != -1) && \"Failed to find Explicit Ref with given name!\"\" - " + ref + getByName},
-        {[&] { Get(refs, std::uint64_t{1}); }, reportkind::ensure, refIndex},
-        {[&] { Get(noRefs, std::uint64_t{0}); }, reportkind::ensure, refIndex},
+        {[&] { Get(refs, std::string("Parent")); }, reportkind::ensure, qeltest::kRefNameMiss},
+        {[&] { Get(refs, std::uint64_t{1}); }, reportkind::ensure, qeltest::kRefIndexMiss},
+        {[&] { Get(noRefs, std::uint64_t{0}); }, reportkind::ensure, qeltest::kRefIndexMiss},
     };
     for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
         for (auto const& [action, kind, text] : cases) {

@@ -3,6 +3,7 @@
 #include "Property.h"
 #include "PropertyAccess.h"
 
+#include "ExpectedReports.h"
 #include "WatchTestSupport.h"
 
 #include <memory>
@@ -10,10 +11,6 @@
 using namespace qelwatchtest;
 
 namespace {
-char const* const kDuplicateText =
-    "\"Find(p_property.Name()) == -1\" - void __cdecl Qel::Chart::Core::PropertyMap::Create(class "
-    "Qel::Chart::Core::IProperty &)";
-
 class StyleNode : public Node {
 public:
     Property<int> _width{*this, "width", 2};
@@ -48,14 +45,12 @@ TEST(PropertyTest, SetReachesTheDependentsWithNameAndValueAWrongTypeChangesNothi
 
 TEST(PropertyTest, ADuplicateNameFailsTheNodeCreationWithoutTrace) {
     for (qeldebug::failpolicy policy : kPolicies) {
-        int const nodes = Node::_debugNodeCount.load(), memory = Node::_debugNodeMemUsage.load();
-        std::size_t const blocks = qeldebug::allocationtracker::blocks_in_use();
+        qeltest::Counters const before;
         qeldebug::capture cap(policy);
         EXPECT_THROW(Node::Create<DuplicateNode>(), qeldebug::check_failed);
-        EXPECT_EQ(qeltest::Texts(cap, qeldebug::reportkind::ensure), std::vector<std::string>{kDuplicateText});
-        EXPECT_EQ(Node::_debugNodeCount.load(), nodes);
-        EXPECT_EQ(Node::_debugNodeMemUsage.load(), memory);
-        EXPECT_EQ(qeldebug::allocationtracker::blocks_in_use(), blocks);
+        EXPECT_EQ(qeltest::Texts(cap, qeldebug::reportkind::ensure),
+                  std::vector<std::string>{qeltest::kDuplicateProperty});
+        EXPECT_EQ(qeltest::Counters(), before);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "ModifiablePtr.h"
 #include "Ptr.h"
 
+#include "ExpectedReports.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -27,12 +28,7 @@ struct PtrTestDerived : PtrTestBase, PtrTestOtherBase {};
 
 template <class F>
 std::string NullPtrMessage(F p_action) {
-    try {
-        p_action();
-    } catch (Qel::Chart::Core::NullPtrException const& e) {
-        return e.what();
-    }
-    return "<no exception>";
+    return qeltest::ThrownText<Qel::Chart::Core::NullPtrException>(p_action);
 }
 
 void IgnoreAnchor(void*) {}
@@ -87,9 +83,7 @@ TEST(PtrTest, NullAndFailedCastsAreRefusedOneObjectIsEqualThroughEveryBaseAndWea
 }
 
 TEST(IdentifierTest, HandlesGiveAccessUntilTheObjectGoesKeepTheirIdentityAndOrderAndCannotBeMadeAfter) {
-    char const* const expired =
-        "\"!p_id.Expired() && \"Cannot pass an expired pointer\"\" - __cdecl "
-        "Qel::Chart::Core::ModifiablePtr::ModifiablePtr(class Qel::Chart::Core::IModifiable::Identifier)";
+    std::string const& expired = qeltest::kExpiredHandle;
     AnchoredObject a, b;
     IModifiable* const address = &a;
     IModifiable::Identifier const early = a.Id();
