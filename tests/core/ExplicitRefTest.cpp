@@ -27,15 +27,10 @@ TEST(ExplicitRefTest, ReferencesKeepNothingAlive) {
     EXPECT_FALSE(owner->_parent.IsSet());
     // Get of an ended or absent target says which reference of which node.
     Qel::Chart::Core::Accessors::NodeAccess(owner).SetName("tree");
-    try {
-        owner->_parent.Get();
-        ADD_FAILURE() << "Get of nothing";
-    } catch (NullPtrException const& e) {
-        std::string const expected = "the reference \"parent\" of node id(" +
-                                     std::to_string(Qel::Chart::Core::Accessors::NodeAccess(owner).UniqueId()) +
-                                     ") name(tree) (class (anonymous namespace)::TreeNode) references no node";
-        EXPECT_EQ(e.what(), expected);
-    }
+    EXPECT_EQ(qeltest::ThrownText<NullPtrException>([&] { owner->_parent.Get(); }),
+              "the reference \"parent\" of node id(" +
+                  std::to_string(Qel::Chart::Core::Accessors::NodeAccess(owner).UniqueId()) +
+                  ") name(tree) (class (anonymous namespace)::TreeNode) references no node");
 }
 
 TEST(ExplicitRefTest, AListLetsGoOfEndedTargetsAndAnEmptyPtrIsRefused) {

@@ -36,12 +36,7 @@ std::vector<Node const*> DependentsOf(Node const& p_node) {
 }
 
 std::string CastRefusal(std::function<void()> const& p_action) {
-    try {
-        p_action();
-    } catch (NullPtrException const& e) {
-        return e.what();
-    }
-    return "<returned>";
+    return qeltest::ThrownText<NullPtrException>(p_action);
 }
 
 }  // namespace
@@ -147,14 +142,10 @@ TEST(NodeLinkTest, DependOnRefusesDuplicatesAndCyclesAndStopDependingOnUndoesIt)
     EXPECT_FALSE(b->DependOn(*a));
     EXPECT_TRUE(c->DependOn(*b));
     EXPECT_EQ(a->Deps().Size(), 1u);
-    try {
-        a->DependOn(*c);  // c depends on a through b
-        ADD_FAILURE() << "the cycle was not refused";
-    } catch (CyclicDependencyFoundExcept const& e) {
-        std::string const text = e.what();
-        EXPECT_EQ(text.rfind("Cyclic Dependency : id(", 0), 0u) << text;
-        EXPECT_NE(text.find("name(A)"), std::string::npos) << text;
-    }
+    // c depends on a through b
+    std::string const text = qeltest::ThrownText<CyclicDependencyFoundExcept>([&] { a->DependOn(*c); });
+    EXPECT_EQ(text.rfind("Cyclic Dependency : id(", 0), 0u) << text;
+    EXPECT_NE(text.find("name(A)"), std::string::npos) << text;
     EXPECT_THROW(a->DependOn(*a), CyclicDependencyFoundExcept);
     EXPECT_TRUE(a->Deps().Size() == 1u && c->Deps().Empty());
     EXPECT_TRUE(b->StopDependingOn(*a));
@@ -170,11 +161,7 @@ TEST(NodeLinkTest, SelfPtrIsTheOwnerUntilTheNodeIsDeleted) {
     std::string during;
     Subscription const deleted = axis->OnTouched([&](TouchEvent const& p_event) {
         if (p_event.change == IM::Deallocate) {
-            try {
-                raw->SelfPtr();
-            } catch (NullPtrException const& e) {
-                during = e.what();
-            }
+            during = CastRefusal([&] { raw->SelfPtr(); });
         }
     });
     axis = Ptr<Axis>();

@@ -11,12 +11,12 @@
 #include <functional>
 #include <sstream>
 #include <stdexcept>
-#include <tuple>
 #include <type_traits>
 #include <typeinfo>
 
 using namespace graphtest;
 using qeldebug::allocationtracker;
+using qeltest::Counters;
 
 namespace {
 
@@ -32,12 +32,6 @@ struct RefusesToGo : Node {
         throw std::runtime_error("not now");
     }
 };
-
-// Live nodes, node memory, tracked blocks and tracked bytes.
-std::tuple<int, int, std::size_t, std::size_t> Counters() {
-    return {Node::_debugNodeCount.load(), Node::_debugNodeMemUsage.load(), allocationtracker::blocks_in_use(),
-            allocationtracker::bytes_in_use()};
-}
 
 // Each class is first created by one test; 8 and 9 letters are spelled with 25 and 26 characters.
 struct Exactly8 : Node {};
@@ -104,8 +98,8 @@ TEST(NodeLifetimeTest, DeletionTellsTheDependentsAndLeavesNoTraceAsAThrowingCons
     auto const [nodes, memory, blocks, bytes] = before;
     auto doomed = Node::Create<RecordingNode>("doomed", &log);
     IModifiable::Identifier const id = doomed->Id();
-    EXPECT_EQ(Counters(), std::make_tuple(nodes + 1, memory + int{sizeof(RecordingNode)}, blocks + 1,
-                                          bytes + sizeof(RecordingNode)));
+    EXPECT_EQ(Counters(),
+              (Counters{nodes + 1, memory + int{sizeof(RecordingNode)}, blocks + 1, bytes + sizeof(RecordingNode)}));
     doomed->Deps().Insert(*child);
     doomed->touchWhenDestroyed = true;
     std::string const trace = "delete node id(" + std::to_string(UniqueIdOf(doomed)) + ") type(" +
@@ -161,14 +155,10 @@ TEST(NodeRegistryTest, ClassesGetConsecutiveIdsAreTracedOnceAndCloneUnlessTheFac
     EXPECT_EQ(clone->Time(), TimeStamp());  // nothing is copied
     EXPECT_THROW(Node::CreateTypeOf(Ptr<Node>()), NullPtrException);
     auto needsArgument = Node::Create<NeedsArgument>(7);  // so its factory is empty
-    int const nodes = Node::_debugNodeCount.load();
-    try {
-        Node::CreateTypeOf(needsArgument);
-        ADD_FAILURE() << "an empty factory was called without an exception";
-    } catch (boost::bad_function_call const& e) {
-        EXPECT_STREQ(e.what(), "call to empty boost::function");
-    }
-    EXPECT_EQ(Node::_debugNodeCount.load(), nodes);
+    Counters const made;
+    EXPECT_EQ(qeltest::ThrownText<boost::bad_function_call>([&] { Node::CreateTypeOf(needsArgument); }),
+              "call to empty boost::function");
+    EXPECT_EQ(Counters(), made);
     // Up to 25 characters the class name is shown whole, beyond only its last 25.
     NodeAccess(first).SetName("flow");
     std::ostringstream firstLine, secondLine;
@@ -180,15 +170,12 @@ TEST(NodeRegistryTest, ClassesGetConsecutiveIdsAreTracedOnceAndCloneUnlessTheFac
     auto spawner = Node::Create<Spawner>();
     auto const before = Counters();
     Spawner::spawn = true;
-    try {
-        Node::CreateTypeOf(spawner);
-        ADD_FAILURE() << "the registry was locked twice by one thread";
-    } catch (qelthreads::mutex_base<1>::bad_mutex const& e) {
-        // Thrown inside the library, which names its files relative to the source tree.
-        std::string const text = e.what(), ending = " : failed to lock";
-        EXPECT_EQ(text.rfind("platform/QelThreads.h:", 0), 0u) << text;
-        EXPECT_TRUE(text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending) << text;
-    }
+    // Thrown inside the library, which names its files relative to the source tree.
+    std::string const text =
+        qeltest::ThrownText<qelthreads::mutex_base<1>::bad_mutex>([&] { Node::CreateTypeOf(spawner); });
+    std::string const ending = " : failed to lock";
+    EXPECT_EQ(text.rfind("platform/QelThreads.h:", 0), 0u) << text;
+    EXPECT_TRUE(text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending) << text;
     EXPECT_EQ(Counters(), before);
     // Outside a factory the class registers normally, and the lock is free again.
     cap.clear();
@@ -279,7 +266,7 @@ struct Fresh : Node {
 
 TEST(NodeLifetimeTest, ANestedDeletionRunsInsideTheOneThatCausedItInTheDesignsOrder) {
     std::string log;
-    auto const [nodes, memory, blocks, bytes] = Counters();
+    Counters const before;
     auto outer = Node::Create<Holder>("outer", &log);
     auto inner = Node::Create<Holder>("inner", &log);
     auto watcher = Node::Create<RecordingNode>("watcher", &log);
@@ -289,7 +276,7 @@ TEST(NodeLifetimeTest, ANestedDeletionRunsInsideTheOneThatCausedItInTheDesignsOr
         return "delete node id(" + std::to_string(UniqueIdOf(p_node)) + ") type(" + std::to_string(TypeIdOf(p_node)) +
                ") : count = " + std::to_string(p_count);
     };
-    Names const trace{line(outer, nodes + 3), line(inner, nodes + 3)};  // outer still counted
+    Names const trace{line(outer, before.nodes + 3), line(inner, before.nodes + 3)};  // outer still counted
     inner = Ptr<Holder>();
     {
         capture cap;
@@ -298,7 +285,7 @@ TEST(NodeLifetimeTest, ANestedDeletionRunsInsideTheOneThatCausedItInTheDesignsOr
     }
     EXPECT_EQ(log, "outerS-:D0outer innerS-:D0inner watcherE-:D0inner");
     watcher = Ptr<RecordingNode>();
-    EXPECT_EQ(Counters(), std::make_tuple(nodes, memory, blocks, bytes));
+    EXPECT_EQ(Counters(), before);
 
     // A dependent whose last owner lets go during a Deallocate walk is gone
     // at once: the walk finds it expired and does not touch it.

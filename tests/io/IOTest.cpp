@@ -6,25 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 using namespace qeliotest;
+using qeltest::Counters;
 
 namespace {
-
-/// What a failed call must leave as it found: live nodes, node memory, tracked blocks.
-struct Counters {
-    int _nodes = Node::_debugNodeCount.load();
-    int _nodeBytes = Node::_debugNodeMemUsage.load();
-    std::size_t _blocks = qeldebug::allocationtracker::blocks_in_use();
-    std::size_t _bytes = qeldebug::allocationtracker::bytes_in_use();
-    bool operator==(Counters const& p_other) const {
-        return _nodes == p_other._nodes && _nodeBytes == p_other._nodeBytes && _blocks == p_other._blocks &&
-               _bytes == p_other._bytes;
-    }
-};
 
 std::vector<Ptr<Node>> Targets(IExplicitRef const& p_ref) { return p_ref.GetReferencees(); }
 
@@ -113,7 +103,7 @@ TEST(IORoundTrip, SavesWhatLoadMakesAgainByteForByte) {
         shared->_x.Set(2.0);
         EXPECT_TRUE(watcher.Modified());
     }
-    EXPECT_TRUE(Counters() == before) << "the model ends with its last root";
+    EXPECT_EQ(Counters(), before) << "the model ends with its last root";
 }
 
 TEST(IORoundTrip, FormatStreamsAndOddValues) {
@@ -180,10 +170,10 @@ TEST(IOModel, HoldsEveryNodeOfTheDocumentAndSavesItAgainExactly) {
         EXPECT_EQ(loaded.Find<Plain>("made"), made);
         EXPECT_EQ(loaded.Nodes().back(), made);
     }
-    EXPECT_TRUE(Counters() == before) << "the nodes end with the model";
+    EXPECT_EQ(Counters(), before) << "the nodes end with the model";
     EXPECT_THROW(IO::LoadModel("{\"format\":1,\"nodes\":[{\"class\":\"Plain\"},{\"class\":\"Nope\"}],\"roots\":[]}"),
                  IO::LoadError);
-    EXPECT_TRUE(Counters() == before) << "nothing of a failed load survives";
+    EXPECT_EQ(Counters(), before) << "nothing of a failed load survives";
 }
 
 TEST(IORoundTrip, TypedReferencesKeepTheirTargetsAndTheListsAsSaved) {
@@ -214,23 +204,20 @@ TEST(IORoundTrip, TypedReferencesKeepTheirTargetsAndTheListsAsSaved) {
         EXPECT_TRUE(Dependents(*la).empty()) << "a list saved empty stays empty, links or not";
         EXPECT_EQ(Dependents(*lb), (std::vector<Node*>{loaded.Get()}));
     }
-    EXPECT_TRUE(Counters() == before);
+    EXPECT_EQ(Counters(), before);
 
     // A document whose typed reference names a node of another class.
     std::string wrong = text;
     std::size_t const at = wrong.find("\"plain\":2");
     ASSERT_NE(at, std::string::npos) << text;
     wrong.replace(at, 9, "\"plain\":0");
-    try {
-        IO::Load(wrong);
-        ADD_FAILURE() << "loaded " << wrong;
-    } catch (IO::LoadError const& e) {
-        EXPECT_NE(e.Cause().find("node 0 (class (anonymous namespace)::Typed): failed to cast Core::Ptr to type!"),
-                  std::string::npos)
-            << e.what();
-        EXPECT_EQ(e.Pointer(), "/nodes/0/references/plain");
-    }
-    EXPECT_TRUE(Counters() == before);
+    std::optional<IO::LoadError> const error = qeltest::Thrown<IO::LoadError>([&] { IO::Load(wrong); });
+    ASSERT_TRUE(error) << "loaded " << wrong;
+    EXPECT_NE(error->Cause().find("node 0 (class (anonymous namespace)::Typed): failed to cast Core::Ptr to type!"),
+              std::string::npos)
+        << error->what();
+    EXPECT_EQ(error->Pointer(), "/nodes/0/references/plain");
+    EXPECT_EQ(Counters(), before);
 }
 
 // Loaded nodes are ordinary nodes, each with a Ptr of its own; the roots
@@ -265,7 +252,7 @@ TEST(IORoundTrip, LoadedNodesAreDistinctAndEveryModelSaveWritesLoads) {
         ASSERT_FALSE(holder.Expired()) << "the second root keeps it";
         EXPECT_EQ(Targets(DynamicPtrCast<Everything>(holder.Lock())->_many), roots) << "the first root has ended";
     }
-    EXPECT_TRUE(Counters() == before) << "the last root takes the rest of the model with it";
+    EXPECT_EQ(Counters(), before) << "the last root takes the rest of the model with it";
 
     // Each points at the other and depends on it, but for one link taken
     // back: a legal model, which loads exactly as saved.
@@ -277,7 +264,7 @@ TEST(IORoundTrip, LoadedNodesAreDistinctAndEveryModelSaveWritesLoads) {
         text = IO::Save({x});
     }
     EXPECT_EQ(IO::Save(IO::Load(text)), text);
-    EXPECT_TRUE(Counters() == before);
+    EXPECT_EQ(Counters(), before);
 }
 
 TEST(IOSave, RefusesWhatItCannotNameAndWritesNothing) {
@@ -320,14 +307,7 @@ TEST(IORegister, RefusesASecondNameForAClassOrValueTypeAndANameTwice) {
     auto const save = [](double const&) { return nlohmann::json(); };
     auto const load = [](nlohmann::json const&) { return 0.0; };
     // The refusals name classes and types as C++ writes them.
-    auto const refusal = [](auto p_register) -> std::string {
-        try {
-            p_register();
-        } catch (std::invalid_argument const& e) {
-            return e.what();
-        }
-        return "<registered>";
-    };
+    auto const refusal = [](auto p_register) { return qeltest::ThrownText<std::invalid_argument>(p_register); };
     EXPECT_EQ(refusal([] { IO::RegisterClass<Plain>("Plain again"); }),
               "IO::RegisterClass: class qeliotest::Plain is registered already, as 'Plain'");
     EXPECT_THROW(IO::RegisterClass<Unregistered>("Plain"), std::invalid_argument);
@@ -405,16 +385,14 @@ TEST(IOLoad, NamesThePlaceAndCauseAndLeavesNothingBehind) {
         {doc(node1, "[0,5]"), "/roots/1", "node 5 is out of range"},
     };
     for (Case const& c : cases) {
+        SCOPED_TRACE(c.document);
         Counters const before;
-        try {
-            IO::Load(c.document);
-            ADD_FAILURE() << "loaded " << c.document;
-        } catch (IO::LoadError const& e) {
-            EXPECT_EQ(e.Pointer(), c.pointer) << c.document;
-            EXPECT_NE(e.Cause().find(c.cause), std::string::npos) << e.Cause();
-            EXPECT_EQ(std::string(e.what()), "at \"" + e.Pointer() + "\": " + e.Cause());
-        }
-        EXPECT_TRUE(Counters() == before) << c.document;
+        std::optional<IO::LoadError> const error = qeltest::Thrown<IO::LoadError>([&] { IO::Load(c.document); });
+        ASSERT_TRUE(error) << "loaded";
+        EXPECT_EQ(error->Pointer(), c.pointer);
+        EXPECT_NE(error->Cause().find(c.cause), std::string::npos) << error->Cause();
+        EXPECT_EQ(std::string(error->what()), "at \"" + error->Pointer() + "\": " + error->Cause());
+        EXPECT_EQ(Counters(), before);
     }
     EXPECT_EQ(IO::Load(doc(node1)).size(), 2u) << "the document the cases start from loads";
 
@@ -428,22 +406,19 @@ TEST(IOLoad, NamesThePlaceAndCauseAndLeavesNothingBehind) {
                           R"("roots":[2]})"),
                  IO::LoadError);
     EXPECT_EQ(Hearing::heard, 1);
-    EXPECT_TRUE(Counters() == before);
+    EXPECT_EQ(Counters(), before);
 }
 
 TEST(IOLoad, RefusesTooDeepAndTooLargeInputWithinItsLimits) {
     std::string const deep = std::string(1000000, '[') + std::string(1000000, ']');
-    try {
-        IO::Load(deep);
-        ADD_FAILURE() << "loaded a document nested a million deep";
-    } catch (IO::LoadError const& e) {
-        std::string pointer;
-        for (std::size_t level = 0; level < IO::kMaxDepth; ++level) {
-            pointer += "/0";
-        }
-        EXPECT_EQ(e.Pointer(), pointer);
-        EXPECT_EQ(e.Cause(), "arrays and objects nest deeper than 64 levels");
+    std::optional<IO::LoadError> error = qeltest::Thrown<IO::LoadError>([&] { IO::Load(deep); });
+    ASSERT_TRUE(error) << "loaded a document nested a million deep";
+    std::string pointer;
+    for (std::size_t level = 0; level < IO::kMaxDepth; ++level) {
+        pointer += "/0";
     }
+    EXPECT_EQ(error->Pointer(), pointer);
+    EXPECT_EQ(error->Cause(), "arrays and objects nest deeper than 64 levels");
     std::string values = "[";
     for (std::size_t value = 0; value < IO::kMaxValues; ++value) {
         values += "0,";
@@ -451,11 +426,8 @@ TEST(IOLoad, RefusesTooDeepAndTooLargeInputWithinItsLimits) {
     values += "0]";
     EXPECT_THROW(IO::Load(values), IO::LoadError);
     values.resize(IO::kMaxDocumentBytes + 1, ' ');
-    try {
-        IO::Load(values);
-        ADD_FAILURE() << "loaded a document over the size limit";
-    } catch (IO::LoadError const& e) {
-        EXPECT_EQ(e.Pointer(), "");
-        EXPECT_NE(e.Cause().find("more than the 268435456"), std::string::npos) << e.Cause();
-    }
+    error = qeltest::Thrown<IO::LoadError>([&] { IO::Load(values); });
+    ASSERT_TRUE(error) << "loaded a document over the size limit";
+    EXPECT_EQ(error->Pointer(), "");
+    EXPECT_NE(error->Cause().find("more than the 268435456"), std::string::npos) << error->Cause();
 }
