@@ -36,6 +36,18 @@ AllocationCounter::~AllocationCounter() { t_counter = _previous; }
 std::size_t AllocationCounter::Allocations() const { return t_news - _startNew; }
 std::size_t AllocationCounter::Deallocations() const { return t_deletes - _startDelete; }
 
+void ExpectRefused(std::function<void()> const& p_action, qeldebug::reportkind p_kind, std::string const& p_text,
+                   bool p_returns) {
+    for (qeldebug::failpolicy policy : {qeldebug::failpolicy::throwing, qeldebug::failpolicy::returning}) {
+        SCOPED_TRACE(policy == qeldebug::failpolicy::throwing ? "throwing policy" : "returning policy");
+        qeldebug::capture cap(policy);
+        bool const returns = p_returns && policy == qeldebug::failpolicy::returning;
+        EXPECT_EQ(CheckFailure(p_action), returns ? "<returned>" : p_text);
+        EXPECT_EQ(Texts(cap, p_kind), std::vector<std::string>{p_text});
+        EXPECT_EQ(cap.records().size(), 1u) << "one report";
+    }
+}
+
 int LiveNodes() { return Qel::Chart::Core::Node::_debugNodeCount.load(); }
 int NodeBytes() { return Qel::Chart::Core::Node::_debugNodeMemUsage.load(); }
 

@@ -5,6 +5,7 @@
 #include <qeldebug.h>
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -63,6 +64,12 @@ template <class F>
 std::string CheckFailure(F&& p_action) {
     return ThrownText<qeldebug::check_failed>(p_action);
 }
+
+/// Runs `p_action` under each failure policy and expects exactly one report,
+/// of `p_kind` with `p_text`, and the check failure it throws; when
+/// `p_returns`, the returning policy lets the action return instead.
+void ExpectRefused(std::function<void()> const& p_action, qeldebug::reportkind p_kind, std::string const& p_text,
+                   bool p_returns = false);
 
 int LiveNodes();  ///< Nodes counted alive.
 int NodeBytes();  ///< Memory counted for live nodes.
