@@ -80,7 +80,7 @@ TEST(TimeStampTest, EqualityTakesEveryValueBitAndNoSpareBit) {
     EXPECT_EQ(std::memcmp(fresh, zero, sizeof zero), 0);
 }
 
-TEST(ModificationVocabularyPrintTest, EveryTextAndASentryForValuesOutsideTheTables) {
+TEST(ModificationVocabularyPrintTest, EveryTextAFieldWidthAndASentryForValuesOutsideTheTables) {
     std::string const head =
         "class std::basic_ostream<char,struct std::char_traits<char> > &__cdecl operator <<(class "
         "std::basic_ostream<char,struct std::char_traits<char> > &,const enum Qel::Chart::Core::IModifiable::";
@@ -106,11 +106,8 @@ TEST(ModificationVocabularyPrintTest, EveryTextAndASentryForValuesOutsideTheTabl
                   (Lines{relationship, change, change, relationship, type, type, type}));
         EXPECT_EQ(cap.records().size(), 7u);
     }
-}
-
-TEST(ModificationVocabularyPrintTest, AFieldWidthPadsTheWholeOpening) {
-    std::ostringstream out;
-    out << std::setw(10) << IModifiable::Edit << "|" << std::setw(9) << IModifiable::TypeNode << "|" << std::left
-        << std::setw(16) << IModifiable::Self << "|";
-    EXPECT_EQ(out.str(), "   change(edit)|    type(node)|relationship(   self)|");
+    std::ostringstream padded;  // a field width pads the whole opening
+    padded << std::setw(10) << IModifiable::Edit << "|" << std::setw(9) << IModifiable::TypeNode << "|" << std::left
+           << std::setw(16) << IModifiable::Self << "|";
+    EXPECT_EQ(padded.str(), "   change(edit)|    type(node)|relationship(   self)|");
 }

@@ -185,7 +185,7 @@ TEST(NodeRegistryTest, ClassesGetConsecutiveIdsAreTracedOnceAndCloneUnlessTheFac
     Spawner::spawn = false;
 }
 
-TEST(NodeDumpTest, EachVerbosityAddsASectionTheIndentPrefixesEveryLineAndRefusalsAreReported) {
+TEST(NodeDumpTest, EachVerbosityAddsASectionTheIndentPrefixesEveryLineDumpDebugSendsLinesAndRefusalsAreReported) {
     auto node = Node::Create<Dumped>();
     auto first = Node::Create<Spawner>();
     node->children.Attach(first);
@@ -204,6 +204,16 @@ TEST(NodeDumpTest, EachVerbosityAddsASectionTheIndentPrefixesEveryLineAndRefusal
     EXPECT_EQ(DumpOf(*node, DumpRefs, 2), "\t\t" + std::string(78, '-') + "\n\t\t+ " + Line(node) +
                                               "\n\t\t\tref     : parent\n\t\t\tref-list: children\n\t\t\t-> " +
                                               Line(first) + "\n");
+    {
+        capture cap;  // DumpDebug sends the same dump line by line
+        node->DumpDebug(Qel::Chart::Utility::GetLogger().dout("Dump"), DumpDependents, 1);
+        Names lines;
+        std::istringstream dump(DumpOf(*node, DumpDependents, 1));
+        for (std::string line; std::getline(dump, line);) {
+            lines.push_back(line);
+        }
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::dout), lines);
+    }
     node->Deps().Remove(node->width);
     for (std::size_t indent : {80u, 81u}) {
         std::string const tabs(indent, '\t');
@@ -325,18 +335,6 @@ TEST(NodeLifetimeTest, ANewNodeStartsBlankWithTheDefaults) {
         plain->Touch();
     }
     EXPECT_NE(TypeIdOf(node), 0xFFFF);  // set by the creation step
-}
-
-TEST(NodeDumpTest, DumpDebugSendsTheDumpLineByLine) {
-    auto node = Node::Create<Dumped>();
-    capture cap;
-    node->DumpDebug(Qel::Chart::Utility::GetLogger().dout("Dump"), DumpProperties, 1);
-    Names lines;
-    std::istringstream dump(DumpOf(*node, DumpProperties, 1));
-    for (std::string line; std::getline(dump, line);) {
-        lines.push_back(line);
-    }
-    EXPECT_EQ(qeltest::Texts(cap, reportkind::dout), lines);
 }
 
 namespace {
