@@ -20,9 +20,14 @@ using qeltest::Counters;
 
 namespace {
 
+// Registers a property and asks for its identity, then refuses to be made.
 struct ThrowsOnConstruction : Node {
-    ThrowsOnConstruction() : width(*this, "width") { throw std::runtime_error("refused"); }
+    ThrowsOnConstruction() : width(*this, "width") {
+        sink = static_cast<IModifiable const&>(*this).Id();
+        throw std::runtime_error("refused");
+    }
     Property<int> width;
+    static inline IModifiable::Identifier sink;
 };
 
 // Refuses its deallocation, so that the deleter fails; the test ends it by hand.
@@ -117,6 +122,8 @@ TEST(NodeLifetimeTest, DeletionTellsTheDependentsAndLeavesNoTraceAsAThrowingCons
     EXPECT_TRUE(id.Expired());
     EXPECT_EQ(Counters(), before);
     EXPECT_THROW(Node::Create<ThrowsOnConstruction>(), std::runtime_error);
+    EXPECT_TRUE(ThrowsOnConstruction::sink.Expired()) << "the identity handed out ends with the refusal";
+    ThrowsOnConstruction::sink = IModifiable::Identifier();
     EXPECT_EQ(Counters(), before);  // its registered property included
     auto node = Node::Create<RefusesToGo>();
     RefusesToGo* const raw = node.Get();
@@ -349,16 +356,6 @@ struct IdentifiedEarlyAndLate : Node {
     IModifiable::Identifier* late = nullptr;
 };
 
-// Asks for its identity, then refuses to be made.
-struct IdentifiedThenThrows : Node {
-    IdentifiedThenThrows() {
-        sink = static_cast<IModifiable const&>(*this).Id();
-        throw std::runtime_error("refused");
-    }
-    static IModifiable::Identifier sink;
-};
-IModifiable::Identifier IdentifiedThenThrows::sink;
-
 }  // namespace
 
 // The anchor's count of a node made by Create sits in the node's count
@@ -418,9 +415,6 @@ TEST(NodeIdentityTest, AnIdentityAskedForDuringConstructionOrDestructionIsTheNod
     EXPECT_TRUE(early.Expired());
     EXPECT_TRUE(late.Expired());
     EXPECT_EQ(late, early);
-    EXPECT_THROW(Node::Create<IdentifiedThenThrows>(), std::runtime_error);
-    EXPECT_TRUE(IdentifiedThenThrows::sink.Expired());
-    IdentifiedThenThrows::sink = IModifiable::Identifier();
     early = late = IModifiable::Identifier();
     EXPECT_EQ(Counters(), before);
 }
