@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -56,11 +57,18 @@ public:
 
 }  // namespace
 
-TEST(IORoundTrip, SavesWhatLoadMakesAgainByteForByte) {
-    std::string text;
+// The sample saved from its roots and as a model: Load and LoadModel make
+// what saves the same text again, and nothing of it outlives the result.
+TEST(IORoundTrip, SavesWhatLoadAndLoadModelMakeAgainByteForByte) {
+    std::string text, modelText;
     {
         Sample const sample = MakeSample();
         text = IO::Save(sample._roots);
+        Model model;
+        model.Add(sample._roots[1]);  // `empty` first: model order, not the roots'
+        model.Add(sample._roots[0]);
+        model.Add(sample._roots[1]);
+        modelText = IO::Save(model);
     }
     Counters const before;
     {
@@ -104,6 +112,33 @@ TEST(IORoundTrip, SavesWhatLoadMakesAgainByteForByte) {
         EXPECT_TRUE(watcher.Modified());
     }
     EXPECT_EQ(Counters(), before) << "the model ends with its last root";
+    {
+        Model loaded = IO::LoadModel(modelText);
+        // `empty` and `full`, then `shared` and `tail`, which only they reach.
+        ASSERT_EQ(loaded.Size(), 4u);
+        EXPECT_EQ(IO::Save(loaded), modelText);
+        std::istringstream in(modelText);
+        EXPECT_EQ(IO::Save(IO::LoadModel(in)), modelText);
+        EXPECT_EQ(loaded.Nodes()[0], loaded.Find("empty"));
+        Ptr<Plain> const shared = loaded.Find<Plain>("shared");
+        ASSERT_TRUE(shared);
+        EXPECT_FALSE(loaded.Find<Plain>("empty")) << "a name of a node of another class";
+        EXPECT_FALSE(loaded.Find("gone"));
+        std::vector<Ptr<Node>> const roots = IO::Load(modelText);
+        EXPECT_EQ(roots.size(), 4u) << "a model's document names every node a root";
+
+        EXPECT_TRUE(loaded.Remove(*shared));
+        EXPECT_FALSE(loaded.Remove(*shared));
+        EXPECT_EQ(loaded.Size(), 3u);
+        EXPECT_THROW(loaded.Add(Ptr<Node>()), NullPtrException);
+        Ptr<Plain> const made = loaded.Create<Plain>("made");
+        EXPECT_EQ(loaded.Find<Plain>("made"), made);
+        EXPECT_EQ(loaded.Nodes().back(), made);
+    }
+    EXPECT_EQ(Counters(), before) << "the nodes end with the model";
+    EXPECT_THROW(IO::LoadModel("{\"format\":1,\"nodes\":[{\"class\":\"Plain\"},{\"class\":\"Nope\"}],\"roots\":[]}"),
+                 IO::LoadError);
+    EXPECT_EQ(Counters(), before) << "nothing of a failed load survives";
 }
 
 TEST(IORoundTrip, FormatStreamsAndOddValues) {
@@ -134,46 +169,6 @@ TEST(IORoundTrip, FormatStreamsAndOddValues) {
     plain->Deps().Insert(plain->_x);
     EXPECT_EQ(IO::Save({plain}).find("dependents"), std::string::npos);
     plain->Deps().Remove(plain->_x);
-}
-
-TEST(IOModel, HoldsEveryNodeOfTheDocumentAndSavesItAgainExactly) {
-    std::string text;
-    {
-        Sample const sample = MakeSample();
-        Model model;
-        model.Add(sample._roots[1]);  // `empty` first: model order, not the roots'
-        model.Add(sample._roots[0]);
-        model.Add(sample._roots[1]);
-        text = IO::Save(model);
-    }
-    Counters const before;
-    {
-        Model loaded = IO::LoadModel(text);
-        // `empty` and `full`, then `shared` and `tail`, which only they reach.
-        ASSERT_EQ(loaded.Size(), 4u);
-        EXPECT_EQ(IO::Save(loaded), text);
-        std::istringstream in(text);
-        EXPECT_EQ(IO::Save(IO::LoadModel(in)), text);
-        EXPECT_EQ(loaded.Nodes()[0], loaded.Find("empty"));
-        Ptr<Plain> const shared = loaded.Find<Plain>("shared");
-        ASSERT_TRUE(shared);
-        EXPECT_FALSE(loaded.Find<Plain>("empty")) << "a name of a node of another class";
-        EXPECT_FALSE(loaded.Find("gone"));
-        std::vector<Ptr<Node>> const roots = IO::Load(text);
-        EXPECT_EQ(roots.size(), 4u) << "a model's document names every node a root";
-
-        EXPECT_TRUE(loaded.Remove(*shared));
-        EXPECT_FALSE(loaded.Remove(*shared));
-        EXPECT_EQ(loaded.Size(), 3u);
-        EXPECT_THROW(loaded.Add(Ptr<Node>()), NullPtrException);
-        Ptr<Plain> const made = loaded.Create<Plain>("made");
-        EXPECT_EQ(loaded.Find<Plain>("made"), made);
-        EXPECT_EQ(loaded.Nodes().back(), made);
-    }
-    EXPECT_EQ(Counters(), before) << "the nodes end with the model";
-    EXPECT_THROW(IO::LoadModel("{\"format\":1,\"nodes\":[{\"class\":\"Plain\"},{\"class\":\"Nope\"}],\"roots\":[]}"),
-                 IO::LoadError);
-    EXPECT_EQ(Counters(), before) << "nothing of a failed load survives";
 }
 
 TEST(IORoundTrip, TypedReferencesKeepTheirTargetsAndTheListsAsSaved) {
@@ -304,22 +299,25 @@ TEST(IOSave, RefusesWhatItCannotNameAndWritesNothing) {
 
 TEST(IORegister, RefusesASecondNameForAClassOrValueTypeAndANameTwice) {
     RegisterModel();
-    auto const save = [](double const&) { return nlohmann::json(); };
-    auto const load = [](nlohmann::json const&) { return 0.0; };
+    // A codec that is never called: only the registration is looked at.
+    auto const value = [](auto p_type, char const* p_name) {
+        using T = decltype(p_type);
+        IO::RegisterValue<T>(
+            p_name, [](T const&) { return nlohmann::json(); }, [](nlohmann::json const&) { return T(); });
+    };
     // The refusals name classes and types as C++ writes them.
-    auto const refusal = [](auto p_register) { return qeltest::ThrownText<std::invalid_argument>(p_register); };
-    EXPECT_EQ(refusal([] { IO::RegisterClass<Plain>("Plain again"); }),
-              "IO::RegisterClass: class qeliotest::Plain is registered already, as 'Plain'");
-    EXPECT_THROW(IO::RegisterClass<Unregistered>("Plain"), std::invalid_argument);
-    EXPECT_EQ(refusal([&] { IO::RegisterValue<double>("real", save, load); }),
-              "IO::RegisterValue: type double has a codec already, named 'double'");
-    EXPECT_THROW(
-        IO::RegisterValue<long double>(
-            "double", [](long double const&) { return nlohmann::json(); }, [](nlohmann::json const&) { return 0.0L; }),
-        std::invalid_argument);
-    EXPECT_THROW(IO::RegisterValue<char>(
-                     "colour", [](char const&) { return nlohmann::json(); }, [](nlohmann::json const&) { return 'c'; }),
-                 std::invalid_argument);
+    std::pair<std::function<void()>, char const*> const cases[] = {
+        {[] { IO::RegisterClass<Plain>("Plain again"); },
+         "IO::RegisterClass: class qeliotest::Plain is registered already, as 'Plain'"},
+        {[] { IO::RegisterClass<Unregistered>("Plain"); }, "IO::RegisterClass: the name 'Plain' is taken already"},
+        {[&] { value(double(), "real"); }, "IO::RegisterValue: type double has a codec already, named 'double'"},
+        {[&] { value(0.0L, "double"); }, "IO::RegisterValue: the name 'double' is taken already"},
+        {[&] { value(char(), "colour"); }, "IO::RegisterValue: the name 'colour' is taken already"},
+    };
+    for (auto const& [action, text] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(qeltest::ThrownText<std::invalid_argument>(action), text);
+    }
     // Refusals change nothing: the names still mean what they meant.
     EXPECT_EQ(IO::Save({Node::Create<Plain>()}).find("Plain again"), std::string::npos);
     EXPECT_THROW(IO::Save({Node::Create<Unregistered>()}), IO::SaveError);
