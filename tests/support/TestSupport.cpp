@@ -10,14 +10,12 @@
 namespace qeltest {
 
 namespace {
-thread_local std::size_t t_news = 0;
 thread_local std::size_t t_deletes = 0;
 thread_local AllocationCounter* t_counter = nullptr;
 thread_local bool t_inRecord = false;
 }  // namespace
 
 void RecordAllocation(std::size_t p_size) {
-    ++t_news;
     if (t_counter != nullptr && !t_inRecord) {
         t_inRecord = true;  // the vector below allocates too
         t_counter->_sizes.push_back(p_size);
@@ -25,15 +23,12 @@ void RecordAllocation(std::size_t p_size) {
     }
 }
 
-AllocationCounter::AllocationCounter() : _startNew(0), _startDelete(0), _previous(t_counter) {
+// Counted from the end of the constructor, so that the reserve is not (it frees nothing).
+AllocationCounter::AllocationCounter() : _startDelete(t_deletes), _previous(t_counter) {
     _sizes.reserve(64);
-    // Counted from here, so that the reserve above is not.
-    _startNew = t_news;
-    _startDelete = t_deletes;
     t_counter = this;
 }
 AllocationCounter::~AllocationCounter() { t_counter = _previous; }
-std::size_t AllocationCounter::Allocations() const { return t_news - _startNew; }
 std::size_t AllocationCounter::Deallocations() const { return t_deletes - _startDelete; }
 
 void ExpectRefused(std::function<void()> const& p_action, qeldebug::reportkind p_kind, std::string const& p_text,

@@ -24,13 +24,11 @@ class AllocationCounter {
 public:
     AllocationCounter();
     ~AllocationCounter();
-    std::size_t Allocations() const;
     std::size_t Deallocations() const;
     /// Sizes asked for, in order.
     std::vector<std::size_t> const& Sizes() const { return _sizes; }
 
 private:
-    std::size_t _startNew;
     std::size_t _startDelete;
     std::vector<std::size_t> _sizes;
     AllocationCounter* _previous;
