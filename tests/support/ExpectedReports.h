@@ -7,9 +7,13 @@
 
 namespace qeltest {
 
-/// A `std::string const&` parameter as the reports spell it.
-inline std::string const kStringArgument =
-    "const class std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> > &";
+/// A `std::string const` parameter, and one by reference, as the reports spell them.
+inline std::string const kStringValue =
+    "const class std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> >";
+inline std::string const kStringArgument = kStringValue + " &";
+/// The end of a report from LightString's CopyString.
+inline std::string const kInCopyString =
+    " - void __cdecl Qel::Chart::Utility::LightString_Base<char>::CopyString(" + kStringValue + ")";
 /// Dependencies::Remove of an object the list does not hold.
 inline std::string const kRemoveMissing =
     "\"found != _list.End()\" - void __cdecl Qel::Chart::Core::Dependencies::Remove(const class "
