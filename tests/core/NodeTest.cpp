@@ -360,7 +360,7 @@ struct IdentifiedEarlyAndLate : Node {
 
 // The anchor's count of a node made by Create sits in the node's count
 // block; its identifiers must behave as they would with an anchor of its own.
-TEST(NodeIdentityTest, IdentifiersStayLiveThroughTheDeallocationExpireAfterItAndOutliveTheNodeSafely) {
+TEST(NodeIdentityTest, IdentifiersStayLiveThroughTheDeallocationExpireAfterItOutliveTheNodeAndAreItsOwnFromTheStart) {
     auto const before = Counters();
     IModifiable::Identifier id;
     WeakPtr<Node> weak;
@@ -395,10 +395,7 @@ TEST(NodeIdentityTest, IdentifiersStayLiveThroughTheDeallocationExpireAfterItAnd
     id = IModifiable::Identifier();
     weak = WeakPtr<Node>();
     EXPECT_TRUE(copy.Expired());
-}
-
-TEST(NodeIdentityTest, AnIdentityAskedForDuringConstructionOrDestructionIsTheNodesOwn) {
-    auto const before = Counters();
+    // One asked for while the node is made, or while it ends, is the node's own.
     IModifiable::Identifier late;
     IModifiable::Identifier early;
     {
