@@ -12,6 +12,7 @@
 
 using namespace qelwatchtest;
 using Qel::Chart::Core::Accessors::ExplicitRefAccess;
+using qeltest::DependentsOf;
 
 namespace {
 
@@ -30,17 +31,6 @@ public:
     ExplicitRef _parent{*this, "parent"};
     ExplicitRefList _children{*this, "children"};
 };
-
-// The nodes a node's live dependents entries name, in order.
-std::vector<Node const*> DependentsOf(Node const& p_node) {
-    std::vector<Node const*> result;
-    for (IM::Identifier const& entry : p_node.Deps()) {
-        if (!entry.Expired()) {
-            result.push_back(dynamic_cast<Node const*>(entry.Get()));
-        }
-    }
-    return result;
-}
 
 std::string CastRefusal(std::function<void()> const& p_action) {
     return qeltest::ThrownText<NullPtrException>(p_action);
@@ -175,7 +165,7 @@ TEST(NodeLinkTest, SelfPtrIsTheOwnerUntilTheNodeIsDeleted) {
     EXPECT_EQ(during, "null pointer passed to Core::Ptr");
 }
 
-// A const list of dependents is walked by range-for in DependentsOf above.
+// A const list of dependents is walked by range-for in qeltest::DependentsOf.
 TEST(RangeForTest, PathsWatcherListsAndLightArraysWalkWhatBeginAndEndSpan) {
     Ptr<Axis> a = Node::Create<Axis>(), b = Node::Create<Axis>();
     Qel::Chart::Utility::LightArray<int> ids, none;

@@ -14,18 +14,11 @@
 
 using namespace qeliotest;
 using qeltest::Counters;
+using qeltest::DependentsOf;
 
 namespace {
 
 std::vector<Ptr<Node>> Targets(IExplicitRef const& p_ref) { return p_ref.GetReferencees(); }
-
-std::vector<Node*> Dependents(Node& p_node) {
-    std::vector<Node*> nodes;
-    for (IModifiable::Identifier const* entry = p_node.Deps().Begin(); entry != p_node.Deps().End(); ++entry) {
-        nodes.push_back(dynamic_cast<Node*>(entry->Get()));
-    }
-    return nodes;
-}
 
 /// Typed references, one of each kind linking its owner as a dependent.
 class Typed : public Node {
@@ -98,10 +91,10 @@ TEST(IORoundTrip, SavesWhatLoadAndLoadModelMakeAgainByteForByte) {
         EXPECT_EQ(empty->_one.Get(), shared);
         EXPECT_EQ(shared->_next.Get(), shared);
         EXPECT_EQ(Targets(full->_many), (std::vector<Ptr<Node>>{empty, shared}));
-        EXPECT_EQ(Dependents(*full), (std::vector<Node*>{empty.Get(), empty.Get()}));
-        EXPECT_EQ(Dependents(*empty), (std::vector<Node*>{full.Get()}));
-        ASSERT_EQ(Dependents(*shared).size(), 1u);
-        Plain* const tail = dynamic_cast<Plain*>(Dependents(*shared)[0]);
+        EXPECT_EQ(DependentsOf(*full), (std::vector<Node const*>{empty.Get(), empty.Get()}));
+        EXPECT_EQ(DependentsOf(*empty), (std::vector<Node const*>{full.Get()}));
+        ASSERT_EQ(DependentsOf(*shared).size(), 1u);
+        Plain const* const tail = dynamic_cast<Plain const*>(DependentsOf(*shared)[0]);
         ASSERT_NE(tail, nullptr);
         EXPECT_FALSE(tail->_x.IsValueDefined());
         EXPECT_EQ(shared->_x.Get(), 1e-300);
@@ -196,8 +189,8 @@ TEST(IORoundTrip, TypedReferencesKeepTheirTargetsAndTheListsAsSaved) {
         EXPECT_EQ(loaded->_series.GetAll()[0], la);
         EXPECT_EQ(loaded->_plain.Get(), lb);
         EXPECT_EQ(la->Name(), "a");
-        EXPECT_TRUE(Dependents(*la).empty()) << "a list saved empty stays empty, links or not";
-        EXPECT_EQ(Dependents(*lb), (std::vector<Node*>{loaded.Get()}));
+        EXPECT_TRUE(DependentsOf(*la).empty()) << "a list saved empty stays empty, links or not";
+        EXPECT_EQ(DependentsOf(*lb), (std::vector<Node const*>{loaded.Get()}));
     }
     EXPECT_EQ(Counters(), before);
 

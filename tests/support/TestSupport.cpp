@@ -43,6 +43,14 @@ void ExpectRefused(std::function<void()> const& p_action, qeldebug::reportkind p
     }
 }
 
+std::vector<Qel::Chart::Core::Node const*> DependentsOf(Qel::Chart::Core::Node const& p_node) {
+    std::vector<Qel::Chart::Core::Node const*> result;
+    for (Qel::Chart::Core::IModifiable::Identifier const& entry : p_node.Deps()) {
+        result.push_back(dynamic_cast<Qel::Chart::Core::Node const*>(entry.Get()));
+    }
+    return result;
+}
+
 int LiveNodes() { return Qel::Chart::Core::Node::_debugNodeCount.load(); }
 int NodeBytes() { return Qel::Chart::Core::Node::_debugNodeMemUsage.load(); }
 

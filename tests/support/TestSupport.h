@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+namespace Qel::Chart::Core {
+class Node;
+}  // namespace Qel::Chart::Core
+
 namespace qeltest {
 
 /// Records of one kind from a capture, in order.
@@ -68,6 +72,10 @@ std::string CheckFailure(F&& p_action) {
 /// `p_returns`, the returning policy lets the action return instead.
 void ExpectRefused(std::function<void()> const& p_action, qeldebug::reportkind p_kind, std::string const& p_text,
                    bool p_returns = false);
+
+/// The nodes that a node's dependents entries name, in order: null for an
+/// expired entry or one that is no node. Walks the const list by range-for.
+std::vector<Qel::Chart::Core::Node const*> DependentsOf(Qel::Chart::Core::Node const& p_node);
 
 int LiveNodes();  ///< Nodes counted alive.
 int NodeBytes();  ///< Memory counted for live nodes.
