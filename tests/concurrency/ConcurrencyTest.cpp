@@ -36,6 +36,7 @@ using Qel::Chart::Core::Accessors::NodeAccess;
 using Qel::Chart::Core::Accessors::PropertyAccess;
 using Qel::Chart::Core::Private::PropertyMetaData::PropertyNameCache;
 using Qel::Chart::Utility::LightString_Base;
+using qeltest::Counters;
 
 namespace {
 
@@ -73,17 +74,6 @@ void RunTogether(Body p_body) {
         thread.join();
     }
 }
-
-struct Counters {
-    int nodes = Node::_debugNodeCount.load();
-    int nodeBytes = Node::_debugNodeMemUsage.load();
-    std::size_t trackedBytes = qeldebug::allocationtracker::bytes_in_use();
-    std::size_t trackedBlocks = qeldebug::allocationtracker::blocks_in_use();
-    bool operator==(Counters const& p_other) const {
-        return nodes == p_other.nodes && nodeBytes == p_other.nodeBytes && trackedBytes == p_other.trackedBytes &&
-               trackedBlocks == p_other.trackedBlocks;
-    }
-};
 
 struct SmallNode : Node {};
 struct NamedNode : Node {
@@ -123,7 +113,7 @@ TEST(NodeLifetimeConcurrencyTest, NodesMadeAndDroppedOnFourThreadsGetUniqueIdsAn
         all.insert(mine.begin(), mine.end());
     }
     EXPECT_EQ(all.size(), kThreads * kPerThread) << "a unique id was handed out twice";
-    EXPECT_TRUE(Counters() == start);
+    EXPECT_EQ(Counters(), start);
 }
 
 namespace {
@@ -292,7 +282,7 @@ TEST(NodeHandleConcurrencyTest, HandlesCopiedAndDroppedAcrossThreadsThenLastOwne
     EXPECT_FALSE(SharedNode::destroyedOnMainThread.load());
     EXPECT_TRUE(weak.Expired());
     EXPECT_FALSE(static_cast<bool>(modifiable));
-    EXPECT_TRUE(Counters() == start);
+    EXPECT_EQ(Counters(), start);
 }
 
 namespace {
@@ -334,7 +324,7 @@ TEST(SubscriptionConcurrencyTest, SubscribersOnFourThreadsAreCalledForTheirOwnOb
                                  [](Qel::Chart::Core::Subscription const& p) { return p.Active(); }));
     }
     leftOver.clear();
-    EXPECT_TRUE(Counters() == start);
+    EXPECT_EQ(Counters(), start);
 }
 
 TEST(PropagationConcurrencyTest, OncePerObjectWalksOfDisjointLatticesOnFourThreadsTouchEachNodeOnce) {

@@ -1,3 +1,4 @@
+#include "ExplicitRef.h"
 #include "TypedRef.h"
 
 #include "ExplicitRefAccess.h"
@@ -11,6 +12,7 @@
 
 using namespace qelwatchtest;
 using Qel::Chart::Core::Accessors::ExplicitRefAccess;
+using qeltest::DependentsOf;
 
 namespace {
 
@@ -24,24 +26,14 @@ public:
     TypedRef<Axis> _plain{*this, "plain"};
 };
 
-// The nodes a node's live dependents entries name, in order.
-std::vector<Node const*> DependentsOf(Node const& p_node) {
-    std::vector<Node const*> result;
-    for (IM::Identifier const& entry : p_node.Deps()) {
-        if (!entry.Expired()) {
-            result.push_back(dynamic_cast<Node const*>(entry.Get()));
-        }
-    }
-    return result;
-}
+class TreeNode : public Node {
+public:
+    ExplicitRef _parent{*this, "parent"};
+    ExplicitRefList _children{*this, "children"};
+};
 
 std::string CastRefusal(std::function<void()> const& p_action) {
-    try {
-        p_action();
-    } catch (NullPtrException const& e) {
-        return e.what();
-    }
-    return "<returned>";
+    return qeltest::ThrownText<NullPtrException>(p_action);
 }
 
 }  // namespace
@@ -147,14 +139,10 @@ TEST(NodeLinkTest, DependOnRefusesDuplicatesAndCyclesAndStopDependingOnUndoesIt)
     EXPECT_FALSE(b->DependOn(*a));
     EXPECT_TRUE(c->DependOn(*b));
     EXPECT_EQ(a->Deps().Size(), 1u);
-    try {
-        a->DependOn(*c);  // c depends on a through b
-        ADD_FAILURE() << "the cycle was not refused";
-    } catch (CyclicDependencyFoundExcept const& e) {
-        std::string const text = e.what();
-        EXPECT_EQ(text.rfind("Cyclic Dependency : id(", 0), 0u) << text;
-        EXPECT_NE(text.find("name(A)"), std::string::npos) << text;
-    }
+    // c depends on a through b
+    std::string const text = qeltest::ThrownText<CyclicDependencyFoundExcept>([&] { a->DependOn(*c); });
+    EXPECT_EQ(text.rfind("Cyclic Dependency : id(", 0), 0u) << text;
+    EXPECT_NE(text.find("name(A)"), std::string::npos) << text;
     EXPECT_THROW(a->DependOn(*a), CyclicDependencyFoundExcept);
     EXPECT_TRUE(a->Deps().Size() == 1u && c->Deps().Empty());
     EXPECT_TRUE(b->StopDependingOn(*a));
@@ -170,27 +158,16 @@ TEST(NodeLinkTest, SelfPtrIsTheOwnerUntilTheNodeIsDeleted) {
     std::string during;
     Subscription const deleted = axis->OnTouched([&](TouchEvent const& p_event) {
         if (p_event.change == IM::Deallocate) {
-            try {
-                raw->SelfPtr();
-            } catch (NullPtrException const& e) {
-                during = e.what();
-            }
+            during = CastRefusal([&] { raw->SelfPtr(); });
         }
     });
     axis = Ptr<Axis>();
     EXPECT_EQ(during, "null pointer passed to Core::Ptr");
 }
 
-TEST(RangeForTest, DependenciesPathsWatcherListsAndLightArraysWalkWhatBeginAndEndSpan) {
+// A const list of dependents is walked by range-for in qeltest::DependentsOf.
+TEST(RangeForTest, PathsWatcherListsAndLightArraysWalkWhatBeginAndEndSpan) {
     Ptr<Axis> a = Node::Create<Axis>(), b = Node::Create<Axis>();
-    a->Deps().Insert(*b);
-    a->Deps().Insert(*a);
-    std::vector<IM const*> entries;
-    for (IM::Identifier const& entry : static_cast<Dependencies const&>(a->Deps())) {
-        entries.push_back(entry.Address());
-    }
-    EXPECT_EQ(entries, (std::vector<IM const*>{b.Get(), a.Get()}));
-
     Qel::Chart::Utility::LightArray<int> ids, none;
     for (int id : {4, 7, 9}) {
         ids.Append(id);
@@ -216,4 +193,43 @@ TEST(RangeForTest, DependenciesPathsWatcherListsAndLightArraysWalkWhatBeginAndEn
         modified.push_back(watcher.Modified());
     }
     EXPECT_EQ(modified, (std::vector<bool>{false, true}));
+}
+
+TEST(ExplicitRefTest, ReferencesKeepNothingAliveLetGoOfEndedTargetsAndRefuseAnEmptyPtr) {
+    Ptr<TreeNode> owner = Node::Create<TreeNode>();
+    Ptr<PlainNode> a = Node::Create<PlainNode>(), b = Node::Create<PlainNode>();
+    owner->_parent.Attach(b);
+    owner->_children.Attach(a);
+    owner->_children.Attach(b);
+    WeakPtr<PlainNode> weak(b);
+    b = Ptr<PlainNode>();
+    EXPECT_TRUE(weak.Expired());
+    EXPECT_EQ(owner->_children.GetReferencees(), std::vector<Ptr<Node>>{a}) << "a dead node drops out";
+    EXPECT_FALSE(owner->_parent.IsSet());
+    // Get of an ended or absent target says which reference of which node.
+    Qel::Chart::Core::Accessors::NodeAccess(owner).SetName("tree");
+    EXPECT_EQ(qeltest::ThrownText<NullPtrException>([&] { owner->_parent.Get(); }),
+              "the reference \"parent\" of node id(" +
+                  std::to_string(Qel::Chart::Core::Accessors::NodeAccess(owner).UniqueId()) +
+                  ") name(tree) (class (anonymous namespace)::TreeNode) references no node");
+
+    // Attach-and-die cycles: every Attach meets the ended target before it
+    // and drops it, so the heap in use does not grow with the cycles.
+    auto cycle = [&] { owner->_children.Attach(Node::Create<PlainNode>()); };
+    cycle();
+    cycle();
+    qeltest::HeapUse const use = qeltest::MeasureHeap([&] {
+        for (int i = 0; i < 1000; ++i) {
+            cycle();
+        }
+    });
+    EXPECT_LE(use.sizes.size(), use.frees + 1) << "at most one block outlives the cycles";
+    EXPECT_EQ(owner->_children.GetReferencees(), std::vector<Ptr<Node>>{a});
+    for (IExplicitRef* ref :
+         {static_cast<IExplicitRef*>(&owner->_parent), static_cast<IExplicitRef*>(&owner->_children)}) {
+        TimeStamp const before = ref->Time();
+        EXPECT_THROW(ref->Attach(Ptr<Node>()), NullPtrException);
+        EXPECT_TRUE(ref->Time() == before);
+    }
+    EXPECT_EQ(owner->_children.GetReferencees(), std::vector<Ptr<Node>>{a});
 }

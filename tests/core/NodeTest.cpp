@@ -11,18 +11,23 @@
 #include <functional>
 #include <sstream>
 #include <stdexcept>
-#include <tuple>
 #include <type_traits>
 #include <typeinfo>
 
 using namespace graphtest;
 using qeldebug::allocationtracker;
+using qeltest::Counters;
 
 namespace {
 
+// Registers a property and asks for its identity, then refuses to be made.
 struct ThrowsOnConstruction : Node {
-    ThrowsOnConstruction() : width(*this, "width") { throw std::runtime_error("refused"); }
+    ThrowsOnConstruction() : width(*this, "width") {
+        sink = static_cast<IModifiable const&>(*this).Id();
+        throw std::runtime_error("refused");
+    }
     Property<int> width;
+    static inline IModifiable::Identifier sink;
 };
 
 // Refuses its deallocation, so that the deleter fails; the test ends it by hand.
@@ -32,12 +37,6 @@ struct RefusesToGo : Node {
         throw std::runtime_error("not now");
     }
 };
-
-// Live nodes, node memory, tracked blocks and tracked bytes.
-std::tuple<int, int, std::size_t, std::size_t> Counters() {
-    return {Node::_debugNodeCount.load(), Node::_debugNodeMemUsage.load(), allocationtracker::blocks_in_use(),
-            allocationtracker::bytes_in_use()};
-}
 
 // Each class is first created by one test; 8 and 9 letters are spelled with 25 and 26 characters.
 struct Exactly8 : Node {};
@@ -104,8 +103,8 @@ TEST(NodeLifetimeTest, DeletionTellsTheDependentsAndLeavesNoTraceAsAThrowingCons
     auto const [nodes, memory, blocks, bytes] = before;
     auto doomed = Node::Create<RecordingNode>("doomed", &log);
     IModifiable::Identifier const id = doomed->Id();
-    EXPECT_EQ(Counters(), std::make_tuple(nodes + 1, memory + int{sizeof(RecordingNode)}, blocks + 1,
-                                          bytes + sizeof(RecordingNode)));
+    EXPECT_EQ(Counters(),
+              (Counters{nodes + 1, memory + int{sizeof(RecordingNode)}, blocks + 1, bytes + sizeof(RecordingNode)}));
     doomed->Deps().Insert(*child);
     doomed->touchWhenDestroyed = true;
     std::string const trace = "delete node id(" + std::to_string(UniqueIdOf(doomed)) + ") type(" +
@@ -123,6 +122,8 @@ TEST(NodeLifetimeTest, DeletionTellsTheDependentsAndLeavesNoTraceAsAThrowingCons
     EXPECT_TRUE(id.Expired());
     EXPECT_EQ(Counters(), before);
     EXPECT_THROW(Node::Create<ThrowsOnConstruction>(), std::runtime_error);
+    EXPECT_TRUE(ThrowsOnConstruction::sink.Expired()) << "the identity handed out ends with the refusal";
+    ThrowsOnConstruction::sink = IModifiable::Identifier();
     EXPECT_EQ(Counters(), before);  // its registered property included
     auto node = Node::Create<RefusesToGo>();
     RefusesToGo* const raw = node.Get();
@@ -161,14 +162,10 @@ TEST(NodeRegistryTest, ClassesGetConsecutiveIdsAreTracedOnceAndCloneUnlessTheFac
     EXPECT_EQ(clone->Time(), TimeStamp());  // nothing is copied
     EXPECT_THROW(Node::CreateTypeOf(Ptr<Node>()), NullPtrException);
     auto needsArgument = Node::Create<NeedsArgument>(7);  // so its factory is empty
-    int const nodes = Node::_debugNodeCount.load();
-    try {
-        Node::CreateTypeOf(needsArgument);
-        ADD_FAILURE() << "an empty factory was called without an exception";
-    } catch (boost::bad_function_call const& e) {
-        EXPECT_STREQ(e.what(), "call to empty boost::function");
-    }
-    EXPECT_EQ(Node::_debugNodeCount.load(), nodes);
+    Counters const made;
+    EXPECT_EQ(qeltest::ThrownText<boost::bad_function_call>([&] { Node::CreateTypeOf(needsArgument); }),
+              "call to empty boost::function");
+    EXPECT_EQ(Counters(), made);
     // Up to 25 characters the class name is shown whole, beyond only its last 25.
     NodeAccess(first).SetName("flow");
     std::ostringstream firstLine, secondLine;
@@ -180,15 +177,12 @@ TEST(NodeRegistryTest, ClassesGetConsecutiveIdsAreTracedOnceAndCloneUnlessTheFac
     auto spawner = Node::Create<Spawner>();
     auto const before = Counters();
     Spawner::spawn = true;
-    try {
-        Node::CreateTypeOf(spawner);
-        ADD_FAILURE() << "the registry was locked twice by one thread";
-    } catch (qelthreads::mutex_base<1>::bad_mutex const& e) {
-        // Thrown inside the library, which names its files relative to the source tree.
-        std::string const text = e.what(), ending = " : failed to lock";
-        EXPECT_EQ(text.rfind("platform/QelThreads.h:", 0), 0u) << text;
-        EXPECT_TRUE(text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending) << text;
-    }
+    // Thrown inside the library, which names its files relative to the source tree.
+    std::string const text =
+        qeltest::ThrownText<qelthreads::mutex_base<1>::bad_mutex>([&] { Node::CreateTypeOf(spawner); });
+    std::string const ending = " : failed to lock";
+    EXPECT_EQ(text.rfind("platform/QelThreads.h:", 0), 0u) << text;
+    EXPECT_TRUE(text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending) << text;
     EXPECT_EQ(Counters(), before);
     // Outside a factory the class registers normally, and the lock is free again.
     cap.clear();
@@ -198,7 +192,7 @@ TEST(NodeRegistryTest, ClassesGetConsecutiveIdsAreTracedOnceAndCloneUnlessTheFac
     Spawner::spawn = false;
 }
 
-TEST(NodeDumpTest, EachVerbosityAddsASectionTheIndentPrefixesEveryLineAndRefusalsAreReported) {
+TEST(NodeDumpTest, EachVerbosityAddsASectionTheIndentPrefixesEveryLineDumpDebugSendsLinesAndRefusalsAreReported) {
     auto node = Node::Create<Dumped>();
     auto first = Node::Create<Spawner>();
     node->children.Attach(first);
@@ -217,6 +211,16 @@ TEST(NodeDumpTest, EachVerbosityAddsASectionTheIndentPrefixesEveryLineAndRefusal
     EXPECT_EQ(DumpOf(*node, DumpRefs, 2), "\t\t" + std::string(78, '-') + "\n\t\t+ " + Line(node) +
                                               "\n\t\t\tref     : parent\n\t\t\tref-list: children\n\t\t\t-> " +
                                               Line(first) + "\n");
+    {
+        capture cap;  // DumpDebug sends the same dump line by line
+        node->DumpDebug(Qel::Chart::Utility::GetLogger().dout("Dump"), DumpDependents, 1);
+        Names lines;
+        std::istringstream dump(DumpOf(*node, DumpDependents, 1));
+        for (std::string line; std::getline(dump, line);) {
+            lines.push_back(line);
+        }
+        EXPECT_EQ(qeltest::Texts(cap, reportkind::dout), lines);
+    }
     node->Deps().Remove(node->width);
     for (std::size_t indent : {80u, 81u}) {
         std::string const tabs(indent, '\t');
@@ -279,7 +283,7 @@ struct Fresh : Node {
 
 TEST(NodeLifetimeTest, ANestedDeletionRunsInsideTheOneThatCausedItInTheDesignsOrder) {
     std::string log;
-    auto const [nodes, memory, blocks, bytes] = Counters();
+    Counters const before;
     auto outer = Node::Create<Holder>("outer", &log);
     auto inner = Node::Create<Holder>("inner", &log);
     auto watcher = Node::Create<RecordingNode>("watcher", &log);
@@ -289,7 +293,7 @@ TEST(NodeLifetimeTest, ANestedDeletionRunsInsideTheOneThatCausedItInTheDesignsOr
         return "delete node id(" + std::to_string(UniqueIdOf(p_node)) + ") type(" + std::to_string(TypeIdOf(p_node)) +
                ") : count = " + std::to_string(p_count);
     };
-    Names const trace{line(outer, nodes + 3), line(inner, nodes + 3)};  // outer still counted
+    Names const trace{line(outer, before.nodes + 3), line(inner, before.nodes + 3)};  // outer still counted
     inner = Ptr<Holder>();
     {
         capture cap;
@@ -298,7 +302,7 @@ TEST(NodeLifetimeTest, ANestedDeletionRunsInsideTheOneThatCausedItInTheDesignsOr
     }
     EXPECT_EQ(log, "outerS-:D0outer innerS-:D0inner watcherE-:D0inner");
     watcher = Ptr<RecordingNode>();
-    EXPECT_EQ(Counters(), std::make_tuple(nodes, memory, blocks, bytes));
+    EXPECT_EQ(Counters(), before);
 
     // A dependent whose last owner lets go during a Deallocate walk is gone
     // at once: the walk finds it expired and does not touch it.
@@ -340,18 +344,6 @@ TEST(NodeLifetimeTest, ANewNodeStartsBlankWithTheDefaults) {
     EXPECT_NE(TypeIdOf(node), 0xFFFF);  // set by the creation step
 }
 
-TEST(NodeDumpTest, DumpDebugSendsTheDumpLineByLine) {
-    auto node = Node::Create<Dumped>();
-    capture cap;
-    node->DumpDebug(Qel::Chart::Utility::GetLogger().dout("Dump"), DumpProperties, 1);
-    Names lines;
-    std::istringstream dump(DumpOf(*node, DumpProperties, 1));
-    for (std::string line; std::getline(dump, line);) {
-        lines.push_back(line);
-    }
-    EXPECT_EQ(qeltest::Texts(cap, reportkind::dout), lines);
-}
-
 namespace {
 
 struct Identified : Node {};
@@ -364,21 +356,11 @@ struct IdentifiedEarlyAndLate : Node {
     IModifiable::Identifier* late = nullptr;
 };
 
-// Asks for its identity, then refuses to be made.
-struct IdentifiedThenThrows : Node {
-    IdentifiedThenThrows() {
-        sink = static_cast<IModifiable const&>(*this).Id();
-        throw std::runtime_error("refused");
-    }
-    static IModifiable::Identifier sink;
-};
-IModifiable::Identifier IdentifiedThenThrows::sink;
-
 }  // namespace
 
 // The anchor's count of a node made by Create sits in the node's count
 // block; its identifiers must behave as they would with an anchor of its own.
-TEST(NodeIdentityTest, IdentifiersStayLiveThroughTheDeallocationExpireAfterItAndOutliveTheNodeSafely) {
+TEST(NodeIdentityTest, IdentifiersStayLiveThroughTheDeallocationExpireAfterItOutliveTheNodeAndAreItsOwnFromTheStart) {
     auto const before = Counters();
     IModifiable::Identifier id;
     WeakPtr<Node> weak;
@@ -413,10 +395,7 @@ TEST(NodeIdentityTest, IdentifiersStayLiveThroughTheDeallocationExpireAfterItAnd
     id = IModifiable::Identifier();
     weak = WeakPtr<Node>();
     EXPECT_TRUE(copy.Expired());
-}
-
-TEST(NodeIdentityTest, AnIdentityAskedForDuringConstructionOrDestructionIsTheNodesOwn) {
-    auto const before = Counters();
+    // One asked for while the node is made, or while it ends, is the node's own.
     IModifiable::Identifier late;
     IModifiable::Identifier early;
     {
@@ -433,9 +412,6 @@ TEST(NodeIdentityTest, AnIdentityAskedForDuringConstructionOrDestructionIsTheNod
     EXPECT_TRUE(early.Expired());
     EXPECT_TRUE(late.Expired());
     EXPECT_EQ(late, early);
-    EXPECT_THROW(Node::Create<IdentifiedThenThrows>(), std::runtime_error);
-    EXPECT_TRUE(IdentifiedThenThrows::sink.Expired());
-    IdentifiedThenThrows::sink = IModifiable::Identifier();
     early = late = IModifiable::Identifier();
     EXPECT_EQ(Counters(), before);
 }

@@ -1,12 +1,17 @@
+#include <Dependencies.h>
 #include <Node.h>
 
+#include "ExpectedReports.h"
 #include "NodeTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <stdexcept>
 
 using namespace graphtest;
+using qeltest::kModifiableArgument;
+using qeltest::kWalkedListRefused;
 
 namespace {
 
@@ -31,6 +36,12 @@ struct Padding {
 template <int K>
 struct Padded : Padding<K>, RecordingNode {
     using RecordingNode::RecordingNode;
+};
+
+// An axis that its series re-scales from inside the walk that reached the series.
+struct ScaledAxis : RecordingNode {
+    using RecordingNode::RecordingNode;
+    Property<double> max{*this, "max", 1.0};
 };
 
 }  // namespace
@@ -79,16 +90,6 @@ TEST(PropagationTest, DepthFirstInListOrderOncePerPathUntilAListAlreadyOnThePath
 TEST(PropagationTest, FaultsAreReportedOnceAndTheWalkGoesOnWhenTheReportReturns) {
     // The local objects end before their node, which is reported: keep it off the console.
     qeldebug::capture const endings;
-    std::string const enums =
-        "const enum Qel::Chart::Core::IModifiable::ModifiableType,const enum Qel::Chart::Core::IModifiable::Change,"
-        "const enum Qel::Chart::Core::IModifiable::Relationship";
-    std::string const rest =
-        ",const class Qel::Chart::Core::WeakPtr<class Qel::Chart::Core::Node> &,const class "
-        "std::basic_string<char,struct std::char_traits<char>,class std::allocator<char> > &,const class boost::any &";
-    std::string const refused =
-        "\"!IsBeingWalked() && \"Dependencies changed while a propagation walks them.\"\" - void __cdecl "
-        "Qel::Chart::Core::Dependencies::";
-    std::string const modifiable = "(const class Qel::Chart::Core::IModifiable &)";
     Graph g;
     auto owner = Node::Create<RecordingNode>();
     Property<int> plain(*owner, "plain");
@@ -101,16 +102,14 @@ TEST(PropagationTest, FaultsAreReportedOnceAndTheWalkGoesOnWhenTheReportReturns)
         char const* thrownTrail = "aS-:F0a xEa:F0a";
     } const cases[] = {
         {nullptr, reportkind::ensure,
-         "\"p_originator.Expired()\" - void __cdecl Qel::Chart::Core::Node::TouchThis(" + enums + rest + ")",
+         "\"p_originator.Expired()\" - void __cdecl Qel::Chart::Core::Node::TouchThis(" + qeltest::kTouchEnums + "," +
+             qeltest::kTouchPayload + ")",
          "aSw:E1width xEa:E1width yEa:E1width", "aSw:E1width"},
-        {[&] { x->Deps().Insert(plain); }, reportkind::chkptr,
-         "\"void*(tracker)\" - void __cdecl `anonymous-namespace'::CallTouch(class Qel::Chart::Core::Dependencies &," +
-             enums + " &" + rest + ",unsigned int &)",
-         "aS-:F0a xEa:F0a yEa:F0a"},
+        {[&] { x->Deps().Insert(plain); }, reportkind::chkptr, qeltest::kNotATracker, "aS-:F0a xEa:F0a yEa:F0a"},
         // The list is left alone under either policy.
-        {[&] { a->Deps().Insert(*w); }, reportkind::ensure, refused + "Insert" + modifiable},
-        {[&] { a->Deps().Remove(*y); }, reportkind::ensure, refused + "Remove" + modifiable},
-        {[&] { a->Deps().Squeze(); }, reportkind::ensure, refused + "Squeze(void)"},
+        {[&] { a->Deps().Insert(*w); }, reportkind::ensure, kWalkedListRefused + "Insert" + kModifiableArgument},
+        {[&] { a->Deps().Remove(*y); }, reportkind::ensure, kWalkedListRefused + "Remove" + kModifiableArgument},
+        {[&] { a->Deps().Squeze(); }, reportkind::ensure, kWalkedListRefused + "Squeze(void)"},
     };
     for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
         for (Case const& c : cases) {
@@ -135,9 +134,10 @@ TEST(PropagationTest, FaultsAreReportedOnceAndTheWalkGoesOnWhenTheReportReturns)
     }
 }
 
-TEST(PropagationReentryTest, AHandlerMayStartAWalkOfItsOwnOrClearTheListBeingWalked) {
+TEST(PropagationReentryTest, AHandlerMayStartAWalkOfItsOwnEditTheWalkedNodeOrClearTheListBeingWalked) {
     Graph g;
-    auto a = g.Add("a"), x = g.Add("x"), y = g.Add("y"), r = g.Add("r"), q = g.Add("q"), s = g.Add("s");
+    Ptr<RecordingNode> const a = Node::Create<ScaledAxis>("a", &g.log);
+    auto x = g.Add("x"), y = g.Add("y"), r = g.Add("r"), q = g.Add("q"), s = g.Add("s");
     Link(a, {x, y});
     Link(x, {r});
     Link(q, {s});
@@ -154,15 +154,19 @@ TEST(PropagationReentryTest, AHandlerMayStartAWalkOfItsOwnOrClearTheListBeingWal
         }
         reacted = true;
         q->Touch();
-        a->Touch();  // a walk of its own: it walks a's list again, though the outer walk is on it
+        // A walk of its own, with its own change and name: it walks a's list again, though the outer walk is on it.
+        DynamicPtrCast<ScaledAxis>(a)->max.Set(150.0);
         a->Deps().Clear();
         Link(a, {y});  // a fresh list: the outer walk finishes the old one
     };
     a->Touch();
     x->onForce = nullptr;
     a->Touch();
-    EXPECT_EQ(g.log, "aS-:F0a xEa:F0a qS-:F0q sEq:F0q aS-:F0a xEa:F0a rIa:F0a yEa:F0a rIa:F0a yEa:F0a aS-:F0a yEa:F0a");
+    EXPECT_EQ(
+        g.log,
+        "aS-:F0a xEa:F0a qS-:F0q sEq:F0q aS-:E1max xEa:E1max rIa:E1max yEa:E1max rIa:F0a yEa:F0a aS-:F0a yEa:F0a");
     EXPECT_EQ(chain.back()->Time().Counter(), 1u);
+    EXPECT_FALSE(a->Deps().IsBeingWalked() || x->Deps().IsBeingWalked());
 }
 
 TEST(PropagationReentryTest, TheTouchedNodeMayEndDuringItsOwnWalk) {
@@ -195,7 +199,7 @@ TEST(PropagationReentryTest, ExpiredEntriesAreSkippedAndSqueezedAfterAWalkButNot
     EXPECT_EQ(Entries(x->Deps()), Addresses{w.Get()});
 }
 
-TEST(PropagationScaleTest, AMillionNodeChainIsWalkedWithoutRecursionOrAllocationOnceWarmedUpAndDeleted) {
+TEST(PropagationScaleTest, AMillionNodeChainIsWalkedAndSearchedWithoutRecursionOrAllocationOnceWarmedUpAndDeleted) {
     int const nodesBefore = Node::_debugNodeCount.load();
     std::size_t const blocksBefore = qeldebug::allocationtracker::blocks_in_use();
     Ptr<ChainLink> tail = Node::Create<ChainLink>();
@@ -209,42 +213,15 @@ TEST(PropagationScaleTest, AMillionNodeChainIsWalkedWithoutRecursionOrAllocation
     head.Lock()->Touch();
     EXPECT_EQ(qeltest::MeasureHeap([&] { head.Lock()->Touch(); }).sizes.size(), 0u);
     EXPECT_EQ(tail->Time().Counter(), 2u);
+    // The cycle search does not recurse either.
+    EXPECT_FALSE(Dependencies::HasCyclicDependency(head.Lock()->Id()));
+    tail->Deps().Insert(*head.Lock());
+    EXPECT_TRUE(Dependencies::HasCyclicDependency(head.Lock()->Id()));
+    tail->Deps().Clear();
     tail = Ptr<ChainLink>();
     EXPECT_TRUE(head.Expired());
     EXPECT_EQ(Node::_debugNodeCount.load(), nodesBefore);
     EXPECT_EQ(qeldebug::allocationtracker::blocks_in_use(), blocksBefore);
-}
-
-namespace {
-// An axis whose series re-scales it when the series is touched: the edit is
-// made from inside the walk that reached the series.
-class ScaledAxis : public RecordingNode {
-public:
-    using RecordingNode::RecordingNode;
-    Property<double> max{*this, "max", 1.0};
-};
-}  // namespace
-
-TEST(PropagationReentryTest, AnEditMadeInsideAWalkReachesEveryDependentWithItsNameAndPayload) {
-    std::string log;
-    auto axis = Node::Create<ScaledAxis>("axis", &log);
-    auto series = Node::Create<RecordingNode>("series", &log), legend = Node::Create<RecordingNode>("legend", &log);
-    axis->Deps().Insert(*series);
-    axis->Deps().Insert(*legend);
-    series->onForce = [&] { axis->max.Set(150.0); };
-    axis->Touch();
-    // The nested walk re-walks the axis' list, which the first walk is on.
-    EXPECT_EQ(log,
-              "axisS-:F0axis seriesEaxis:F0axis axisS-:E1max seriesEaxis:E1max legendEaxis:E1max "
-              "legendEaxis:F0axis");
-    EXPECT_FALSE(axis->Deps().IsBeingWalked());
-    // A cycle still ends: a list on the path of the same walk is not walked again.
-    series->onForce = nullptr;
-    series->Deps().Insert(*axis);
-    log.clear();
-    axis->Touch();
-    EXPECT_EQ(log, "axisS-:F0axis seriesEaxis:F0axis axisIaxis:F0axis legendEaxis:F0axis");
-    series->Deps().Clear();
 }
 
 namespace {
@@ -368,4 +345,127 @@ TEST(PropagationScaleTest, OncePerObjectTouchesEveryReachableObjectOnceAtItsFirs
     g.log.clear();
     h->Touch();
     EXPECT_EQ(g.log, "hS-:F0h kEh:F0h xIh:F0h mEh:F0h xS-:D0x yIh:F0h");
+}
+
+TEST(DependenciesTest, CyclesAreFoundFromEveryMemberAndFromAboveButNotInADiamond) {
+    // The local objects end before their node, which is reported: keep it off the console.
+    qeldebug::capture const endings;
+    Ptr<RecordingNode> const a = Node::Create<RecordingNode>(), b = Node::Create<RecordingNode>(),
+                             c = Node::Create<RecordingNode>(), d = Node::Create<RecordingNode>();
+    Property<int> notATracker(*a, "width");
+    a->Deps().Insert(notATracker);  // ends its branch, as an expired entry does
+    Link(a, {Node::Create<RecordingNode>(), b, c});
+    Link(b, {d});
+    Link(c, {d});
+    EXPECT_FALSE(Dependencies::HasCyclicDependency(a->Id()));
+    EXPECT_FALSE(Dependencies::HasCyclicDependency(IModifiable::Identifier()));
+    Link(d, {b});
+    for (auto const& member : {a, b, d}) {
+        EXPECT_TRUE(Dependencies::HasCyclicDependency(member->Id()));  // from a: not hidden by the entries before b
+    }
+    a->Deps().Remove(notATracker);
+}
+
+TEST(DependenciesTest, KeepsOrderAndDuplicatesAndReportsRefusals) {
+    // The local objects end before their node, which is reported: keep it off the console.
+    qeldebug::capture const endings;
+    using IdSearch = DepthFirstSearch<IModifiable::Identifier, IModifiable::Identifier*>;
+    std::string const search =
+        "\" - __cdecl Qel::Chart::Core::DepthFirstSearch<class Qel::Chart::Core::IModifiable::Identifier,"
+        "class Qel::Chart::Core::IModifiable::Identifier *>::DepthFirstSearch(const class boost::function<bool "
+        "__cdecl(class Qel::Chart::Core::IModifiable::Identifier &,"
+        "class boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier * const &,"
+        "class Qel::Chart::Core::IModifiable::Identifier * const &)> const &)>,"
+        "const class boost::function<void __cdecl(class Qel::Chart::Core::IModifiable::Identifier &)>)";
+    IdSearch::PerNodeOp const descend = [](IModifiable::Identifier&, IdSearch::ChildrenOp const&) { return true; };
+    IdSearch::CycleOp const ignore = [](IModifiable::Identifier&) {};
+    auto owner = Node::Create<RecordingNode>();
+    Property<int> a(*owner, "a"), b(*owner, "b"), missing(*owner, "missing");
+    Dependencies list, empty;
+    for (Property<int>* m : {&a, &b, &a}) {
+        list.Insert(*m);
+    }
+    std::pair<std::function<void()>, std::string> const cases[] = {
+        {[&] { list.Remove(missing); }, qeltest::kRemoveMissing},
+        {[&] { empty.Remove(a); }, qeltest::kRemoveMissing},
+        {[&] { IdSearch const search(IdSearch::PerNodeOp(), ignore); }, "\"_perNodeOp" + search},
+        {[&] { IdSearch const search(descend, IdSearch::CycleOp()); }, "\"_cycleDetectOp" + search},
+    };
+    for (auto const& [action, text] : cases) {
+        SCOPED_TRACE(text);
+        qeltest::ExpectRefused(action, reportkind::ensure, text);  // either policy: nothing sensible is left to do
+    }
+    list.Remove(a);  // the first match
+    EXPECT_EQ(Entries(list), (Addresses{&b, &a}));
+    list.Remove(b);
+    list.Remove(a);
+    empty.Reserve(4);  // room, but no entry for anyone to see
+    for (Dependencies const* none : {&list, &empty}) {
+        EXPECT_TRUE(none->Empty());
+        EXPECT_EQ(none->Begin(), nullptr);
+        EXPECT_EQ(none->End(), nullptr);
+    }
+    owner->Deps().Reserve(4);
+    std::ostringstream dump;
+    owner->Dump(dump, DumpDependents, 0);
+    EXPECT_EQ(dump.str().find("dependents"), std::string::npos) << dump.str();
+    EXPECT_STREQ(CyclicDependencyFoundExcept("a -> a").what(), "Cyclic Dependency : a -> a");
+}
+
+TEST(DependenciesTest, SquezeDropsOnlyTheExpiredEntriesInOrder) {
+    auto a = Node::Create<RecordingNode>(), b = Node::Create<RecordingNode>(), c = Node::Create<RecordingNode>();
+    auto owner = Node::Create<RecordingNode>();
+    Link(owner, {a, Node::Create<RecordingNode>(), b, Node::Create<RecordingNode>(), c});
+    owner->Deps().Squeze();
+    EXPECT_EQ(Entries(owner->Deps()), (Addresses{a.Get(), b.Get(), c.Get()}));
+    IModifiable::Identifier const* const block = owner->Deps().Begin();
+    owner->Deps().Squeze();
+    EXPECT_EQ(owner->Deps().Begin(), block) << "nothing expired: the storage stays";
+}
+
+// A chain of a million is searched in PropagationScaleTest.
+TEST(DependenciesTest, CycleChecksEnterASharedObjectOnce) {
+    // 30 stacked diamonds: 2^30 paths, 91 objects.
+    std::vector<Ptr<RecordingNode>> stack{Node::Create<RecordingNode>()};
+    for (int i = 0; i < 30; ++i) {
+        auto left = Node::Create<RecordingNode>(), right = Node::Create<RecordingNode>(),
+             bottom = Node::Create<RecordingNode>();
+        Link(stack.back(), {left, right});
+        Link(left, {bottom});
+        Link(right, {bottom});
+        stack.insert(stack.end(), {left, right, bottom});
+    }
+    EXPECT_FALSE(Dependencies::HasCyclicDependency(stack.front()->Id()));
+    Link(stack.back(), {stack[1]});
+    EXPECT_TRUE(Dependencies::HasCyclicDependency(stack.front()->Id()));
+    stack.back()->Deps().Clear();
+    while (!stack.empty()) {
+        stack.pop_back();  // bottom up: a deletion from the top would walk every path
+    }
+}
+
+// The children named by the per-node operation are visited during the call,
+// so work done after naming them comes after theirs.
+TEST(DependenciesTest, TheSearchVisitsChildrenWhileTheOperationRuns) {
+    using IdSearch = DepthFirstSearch<IModifiable::Identifier, IModifiable::Identifier*>;
+    auto a = Node::Create<RecordingNode>("0"), b = Node::Create<RecordingNode>("1"),
+         c = Node::Create<RecordingNode>("2");
+    Link(a, {b, c});
+    Link(b, {a});  // closes a cycle: reported, not entered again
+    std::string log;
+    IdSearch const search(
+        [&log](IModifiable::Identifier& p_node, IdSearch::ChildrenOp const& p_children) {
+            auto* const node = dynamic_cast<RecordingNode*>(p_node.Get());
+            log += "enter " + node->label + ", ";
+            p_children(node->Deps().Begin(), node->Deps().End());
+            log += "leave " + node->label + ", ";
+            return node->label != "1";  // false stops the siblings after 1
+        },
+        [&log](IModifiable::Identifier& p_node) {
+            log += "cycle " + dynamic_cast<RecordingNode*>(p_node.Get())->label + ", ";
+        });
+    IModifiable::Identifier start = a->Id();
+    search(start);
+    EXPECT_EQ(log, "enter 0, enter 1, cycle 0, leave 1, leave 0, ");
+    b->Deps().Clear();
 }

@@ -1,6 +1,8 @@
 #include <ExplicitRefMap.h>
 #include <PropertyMap.h>
+#include <PropertyNameCache.h>
 
+#include "ExpectedReports.h"
 #include "NodeTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +12,8 @@
 #include <tuple>
 
 using namespace graphtest;
+using Qel::Chart::Core::Private::PropertyMetaData::PropertyNameCache;
+using Name = Qel::Chart::Utility::LightString_Base<char>;
 
 namespace {
 
@@ -27,6 +31,24 @@ void* Get(PropertyMap const& p_map, std::uint64_t p_index) { return &(p_map.*Map
 void* Get(ExplicitRefMap const& p_map, std::string const& p_name) { return &(p_map.*RefByName::pointer)(p_name); }
 void* Get(ExplicitRefMap const& p_map, std::uint64_t p_index) { return &(p_map.*RefByIndex::pointer)(p_index); }
 
+// The cache is process-wide and never forgets: the case interns fresh names and measures ids from Count().
+
+char const* const kFullText =
+    "\"(newId < std::numeric_limits<unsigned short>::max()) && \"The number of properties is larger then a single "
+    "unsigned short can represent.\"\" - unsigned short __cdecl "
+    "Qel::Chart::Core::Private::PropertyMetaData::PropertyNameCache::GenerateId(const class "
+    "Qel::Chart::Utility::LightString_Base<char> &)";
+char const* const kUnknownIdText =
+    "\"p_id < _idToString.size()\" - const class Qel::Chart::Utility::LightString_Base<char> &__cdecl "
+    "Qel::Chart::Core::Private::PropertyMetaData::PropertyNameCache::FindName(const unsigned short)";
+constexpr std::size_t kCapacity = 65535;
+
+std::string FreshName() {
+    static int counter = 0;
+    return "cache-test." + std::to_string(counter++);
+}
+unsigned short Intern(std::string const& p_text) { return PropertyNameCache::GenerateId(Name(p_text)); }
+std::string Lookup(unsigned short p_id) { return PropertyNameCache::FindName(p_id).ToString(); }
 }  // namespace
 
 template struct graphtest::PrivateMember<NodeProperties, &Node::_propertyMap>;
@@ -39,14 +61,6 @@ template struct graphtest::PrivateMember<RefByIndex, &ExplicitRefMap::Get>;
 TEST(PropertyMapTest, NamesAndPositionsAreFoundExactlyAndEverythingElseIsReported) {
     // The local objects end before their node, which is reported: keep it off the console.
     qeldebug::capture const endings;
-    std::string const getByName =
-        "::Get(const class std::basic_string<char,struct std::char_traits<char>,class "
-        "std::allocator<char> > &) const";
-    std::string const getByIndex = "::Get(const unsigned __int64) const";
-    std::string const property = "class Qel::Chart::Core::IProperty &__cdecl Qel::Chart::Core::PropertyMap";
-    std::string const ref = "class Qel::Chart::Core::IExplicitRef &__cdecl Qel::Chart::Core::ExplicitRefMap";
-    std::string const propertyIndex = "\"0 <= (int)p_index < (int)_properties.Size()\" - " + property + getByIndex;
-    std::string const refIndex = "\"p_index >= 0 && p_index < _refs.Size()\" - " + ref + getByIndex;
     auto owner = Node::Create<RecordingNode>(), none = Node::Create<RecordingNode>();
     Property<int> a(*owner, "a"), color(*owner, "Color");
     ExplicitRef parent(*owner, "parent");
@@ -56,29 +70,34 @@ TEST(PropertyMapTest, NamesAndPositionsAreFoundExactlyAndEverythingElseIsReporte
     EXPECT_EQ(Get(properties, std::string("a")), &a);
     EXPECT_EQ(Get(refs, std::string("parent")), &parent);
     std::tuple<std::function<void()>, reportkind, std::string> const cases[] = {
-        {[&] { Property<int> again(*owner, "a"); }, reportkind::ensure,
-         "\"Find(p_property.Name()) == -1\" - void __cdecl Qel::Chart::Core::PropertyMap::Create(class "
-         "Qel::Chart::Core::IProperty &)"},
-        {[&] { Get(properties, std::string("color")); }, reportkind::sentry, property + getByName + " @line41"},
-        {[&] { Get(properties, std::uint64_t{2}); }, reportkind::chkrng, propertyIndex},
-        {[&] { Get(properties, std::uint64_t{INT_MAX} + 1); }, reportkind::chkrng, propertyIndex},
-        {[&] { Get(properties, std::uint64_t{1} << 32); }, reportkind::chkrng, propertyIndex},  // 0 if cut to int
-        {[&] { Get(noProperties, std::uint64_t{0}); }, reportkind::chkrng, propertyIndex},
+        {[&] { Property<int> again(*owner, "a"); }, reportkind::ensure, qeltest::kDuplicateProperty},
+        {[&] { Get(properties, std::string("color")); }, reportkind::sentry, qeltest::kPropertyNameMiss},
+        {[&] { Get(properties, std::uint64_t{2}); }, reportkind::chkrng, qeltest::kPropertyIndexMiss},
+        {[&] { Get(properties, std::uint64_t{INT_MAX} + 1); }, reportkind::chkrng, qeltest::kPropertyIndexMiss},
+        // 0 if cut to int
+        {[&] { Get(properties, std::uint64_t{1} << 32); }, reportkind::chkrng, qeltest::kPropertyIndexMiss},
+        {[&] { Get(noProperties, std::uint64_t{0}); }, reportkind::chkrng, qeltest::kPropertyIndexMiss},
         {[&] { ExplicitRef twin(*owner, "parent"); }, reportkind::ensure,
          "\"(Find(p_ref.Name()) == -1) && \"Explicit Ref of the given name is already registered!\"\" - void "
          "__cdecl Qel::Chart::Core::ExplicitRefMap::Register(class Qel::Chart::Core::IExplicitRef &)"},
-        {[&] { Get(refs, std::string("Parent")); }, reportkind::ensure,
-         "\"(idx != -1) && \"Failed to find Explicit Ref with given name!\"\" - " + ref + getByName},
-        {[&] { Get(refs, std::uint64_t{1}); }, reportkind::ensure, refIndex},
-        {[&] { Get(noRefs, std::uint64_t{0}); }, reportkind::ensure, refIndex},
+        {[&] { Get(refs, std::string("Parent")); }, reportkind::ensure, qeltest::kRefNameMiss},
+        {[&] { Get(refs, std::uint64_t{1}); }, reportkind::ensure, qeltest::kRefIndexMiss},
+        {[&] { Get(noRefs, std::uint64_t{0}); }, reportkind::ensure, qeltest::kRefIndexMiss},
     };
-    for (failpolicy policy : {failpolicy::throwing, failpolicy::returning}) {
-        for (auto const& [action, kind, text] : cases) {
-            capture cap(policy);
-            EXPECT_EQ(CheckFailure(action), text);  // either policy: there is nothing to return
-            EXPECT_EQ(qeltest::Texts(cap, kind), Names{text});
-            EXPECT_EQ(cap.records().size(), 1u);
-        }
+    for (auto const& [action, kind, text] : cases) {
+        SCOPED_TRACE(text);
+        qeltest::ExpectRefused(action, kind, text);  // either policy: there is nothing to return
     }
     EXPECT_EQ(properties.Size() + refs.Size(), 3u);
+}
+
+TEST(PropertyNameCacheTest, HoldsAtMost65535NamesAndFindsOnlyIssuedIds) {
+    for (std::size_t id = PropertyNameCache::Count(); id < kCapacity; ++id) {
+        ASSERT_EQ(Intern(FreshName()), id);
+    }
+    EXPECT_EQ(Intern(Lookup(65534)), 65534) << "names already held are still found";
+    qeltest::ExpectRefused([] { Intern(FreshName()); }, qeldebug::reportkind::ensure, kFullText);
+    EXPECT_EQ(PropertyNameCache::Count(), kCapacity) << "nothing was added";
+    // One past the last id.
+    qeltest::ExpectRefused([] { PropertyNameCache::FindName(65535); }, qeldebug::reportkind::ensure, kUnknownIdText);
 }

@@ -11,6 +11,7 @@
 #include <boost/any.hpp>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace qelmodel {
@@ -186,20 +187,17 @@ public:
             case OpCode::Clear:
                 node->Deps().Clear();
                 break;
-            case OpCode::Touch:
+            case OpCode::Touch: {
+                // Mode 0 touches under whatever the enclosing action chose.
+                std::optional<core::PropagationScope> once;
                 if (r.mode == 1) {
-                    core::PropagationScope const once(core::Propagation::OncePerObject);
-                    node->Touch();
-                } else {
-                    node->Touch();  // under whatever the enclosing action chose
+                    once.emplace(core::Propagation::OncePerObject);
                 }
+                node->Touch();
                 break;
+            }
             case OpCode::SetProperty:
-                if (r.mode == 0) {
-                    node->_property.Set(r.value);
-                } else {
-                    node->_property.ResetValue();
-                }
+                r.mode == 0 ? node->_property.Set(r.value) : node->_property.ResetValue();
                 break;
             case OpCode::Access: {
                 core::Accessors::PropertyAccess access(core::Ptr<core::Node>(_slots[static_cast<std::size_t>(r.slot)]),
@@ -489,8 +487,6 @@ public:
     std::size_t _steps = 0;
 };
 
-namespace {}  // namespace
-
 void LoggedNode::TouchThis(core::IModifiable::ModifiableType p_type, core::IModifiable::Change p_change,
                            core::IModifiable::Relationship p_relationship,
                            core::WeakPtr<core::Node> const& p_originator, std::string const& p_name,
@@ -571,12 +567,10 @@ bool Harness::CreateOrClone(Action const& p_action) {
     if (!name.empty()) {
         access.SetName(name);
     }
-    NodeIdentity identity;
-    identity.address = reinterpret_cast<std::uintptr_t>(static_cast<core::IModifiable*>(made.Get()));
-    identity.propertyAddress = reinterpret_cast<std::uintptr_t>(static_cast<core::IModifiable*>(&made->_property));
-    identity.uniqueId = access.UniqueId();
-    identity.typeId = access.TypeId();
-    identity.size = kind == 0 ? static_cast<int>(sizeof(NodeKindA)) : static_cast<int>(sizeof(NodeKindB));
+    NodeIdentity const identity{reinterpret_cast<std::uintptr_t>(static_cast<core::IModifiable*>(made.Get())),
+                                reinterpret_cast<std::uintptr_t>(static_cast<core::IModifiable*>(&made->_property)),
+                                access.UniqueId(), access.TypeId(),
+                                static_cast<int>(kind == 0 ? sizeof(NodeKindA) : sizeof(NodeKindB))};
     _nodeIds.push_back(made->Id());
     _propertyIds.push_back(made->_property.Id());
     _hooks.push_back(Hook());

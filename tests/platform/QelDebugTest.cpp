@@ -51,9 +51,13 @@ TEST(QelDebugCheckTest, FailedChecksFollowThePolicyOtherReportsReturn) {
 }
 
 // Each thread counts its own blocks; the totals must hold whichever thread
-// frees a block and whether the thread that made it has ended.
-TEST(QelDebugAllocationTrackerTest, TotalsHoldAcrossThreadsThatMakeFreeAndEnd) {
+// frees a block and whether the thread that made it has ended. A held
+// companion keeps the memory past deallocate (the counts of a node outlive
+// it), whichever of the two comes first; the totals drop at deallocate. The
+// sanitizer builds catch an early or a missing free.
+TEST(QelDebugAllocationTrackerTest, TotalsHoldAcrossThreadsAndAHeldCompanionKeepsTheMemoryUntilBothAreReleased) {
     using qeldebug::allocationtracker;
+    namespace internal = qeldebug::internal;
     std::size_t const bytes = allocationtracker::bytes_in_use();
     std::size_t const blocks = allocationtracker::blocks_in_use();
     void* madeThere = nullptr;
@@ -67,17 +71,8 @@ TEST(QelDebugAllocationTrackerTest, TotalsHoldAcrossThreadsThatMakeFreeAndEnd) {
     EXPECT_EQ(freedThere, 24u);
     EXPECT_EQ(allocationtracker::deallocate(madeThere), 40u);
     EXPECT_EQ(allocationtracker::deallocate(nullptr), 0u);
-    EXPECT_EQ(allocationtracker::bytes_in_use(), bytes);
     EXPECT_EQ(allocationtracker::blocks_in_use(), blocks);
-}
-
-// A held companion keeps the memory past deallocate (the counts of a node
-// outlive it), whichever of the two comes first; the totals drop at
-// deallocate. The sanitizer builds catch an early or a missing free.
-TEST(QelDebugAllocationTrackerTest, AHeldCompanionKeepsTheMemoryUntilBothAreReleased) {
-    using qeldebug::allocationtracker;
-    namespace internal = qeldebug::internal;
-    std::size_t const bytes = allocationtracker::bytes_in_use();
+    EXPECT_EQ(allocationtracker::bytes_in_use(), bytes);
     for (bool companionFirst : {false, true}) {
         void* const block = allocationtracker::allocate(100);
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 8, 0u);

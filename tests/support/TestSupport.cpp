@@ -10,14 +10,12 @@
 namespace qeltest {
 
 namespace {
-thread_local std::size_t t_news = 0;
 thread_local std::size_t t_deletes = 0;
 thread_local AllocationCounter* t_counter = nullptr;
 thread_local bool t_inRecord = false;
 }  // namespace
 
 void RecordAllocation(std::size_t p_size) {
-    ++t_news;
     if (t_counter != nullptr && !t_inRecord) {
         t_inRecord = true;  // the vector below allocates too
         t_counter->_sizes.push_back(p_size);
@@ -25,16 +23,41 @@ void RecordAllocation(std::size_t p_size) {
     }
 }
 
-AllocationCounter::AllocationCounter() : _startNew(0), _startDelete(0), _previous(t_counter) {
+// Counted from the end of the constructor, so that the reserve is not (it frees nothing).
+AllocationCounter::AllocationCounter() : _startDelete(t_deletes), _previous(t_counter) {
     _sizes.reserve(64);
-    // Counted from here, so that the reserve above is not.
-    _startNew = t_news;
-    _startDelete = t_deletes;
     t_counter = this;
 }
 AllocationCounter::~AllocationCounter() { t_counter = _previous; }
-std::size_t AllocationCounter::Allocations() const { return t_news - _startNew; }
 std::size_t AllocationCounter::Deallocations() const { return t_deletes - _startDelete; }
+
+void ExpectRefused(std::function<void()> const& p_action, qeldebug::reportkind p_kind, std::string const& p_text,
+                   bool p_returns) {
+    for (qeldebug::failpolicy policy : {qeldebug::failpolicy::throwing, qeldebug::failpolicy::returning}) {
+        SCOPED_TRACE(policy == qeldebug::failpolicy::throwing ? "throwing policy" : "returning policy");
+        qeldebug::capture cap(policy);
+        bool const returns = p_returns && policy == qeldebug::failpolicy::returning;
+        EXPECT_EQ(CheckFailure(p_action), returns ? "<returned>" : p_text);
+        EXPECT_EQ(Texts(cap, p_kind), std::vector<std::string>{p_text});
+        EXPECT_EQ(cap.records().size(), 1u) << "one report";
+    }
+}
+
+std::vector<Qel::Chart::Core::Node const*> DependentsOf(Qel::Chart::Core::Node const& p_node) {
+    std::vector<Qel::Chart::Core::Node const*> result;
+    for (Qel::Chart::Core::IModifiable::Identifier const& entry : p_node.Deps()) {
+        result.push_back(dynamic_cast<Qel::Chart::Core::Node const*>(entry.Get()));
+    }
+    return result;
+}
+
+int LiveNodes() { return Qel::Chart::Core::Node::_debugNodeCount.load(); }
+int NodeBytes() { return Qel::Chart::Core::Node::_debugNodeMemUsage.load(); }
+
+std::ostream& operator<<(std::ostream& p_stream, Counters const& p_counters) {
+    return p_stream << p_counters.nodes << " nodes of " << p_counters.nodeBytes << " bytes, " << p_counters.blocks
+                    << " tracked blocks of " << p_counters.bytes << " bytes";
+}
 
 std::vector<qeldebug::record> OfKind(qeldebug::capture const& p_capture, qeldebug::reportkind p_kind) {
     std::vector<qeldebug::record> result;
@@ -63,9 +86,8 @@ public:
     void TearDown() override {
         EXPECT_EQ(qeldebug::allocationtracker::blocks_in_use(), 0u) << "tracked blocks left at exit";
         EXPECT_EQ(qeldebug::allocationtracker::bytes_in_use(), 0u) << "tracked bytes left at exit";
-        EXPECT_EQ(CoreNodeCount(), 0) << "nodes left alive at exit";
+        EXPECT_EQ(LiveNodes(), 0) << "nodes left alive at exit";
     }
-    static int CoreNodeCount();
 };
 
 ::testing::Environment* const g_leakCheck = ::testing::AddGlobalTestEnvironment(new LeakCheckEnvironment);
@@ -93,5 +115,3 @@ void operator delete(void* p_block) noexcept {
 void operator delete[](void* p_block) noexcept { operator delete(p_block); }
 void operator delete(void* p_block, std::size_t) noexcept { operator delete(p_block); }
 void operator delete[](void* p_block, std::size_t) noexcept { operator delete(p_block); }
-
-int qeltest::LeakCheckEnvironment::CoreNodeCount() { return Qel::Chart::Core::Node::_debugNodeCount.load(); }

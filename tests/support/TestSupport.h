@@ -5,8 +5,15 @@
 #include <qeldebug.h>
 
 #include <cstddef>
+#include <functional>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
+
+namespace Qel::Chart::Core {
+class Node;
+}  // namespace Qel::Chart::Core
 
 namespace qeltest {
 
@@ -21,30 +28,71 @@ class AllocationCounter {
 public:
     AllocationCounter();
     ~AllocationCounter();
-    std::size_t Allocations() const;
     std::size_t Deallocations() const;
     /// Sizes asked for, in order.
     std::vector<std::size_t> const& Sizes() const { return _sizes; }
 
 private:
-    std::size_t _startNew;
     std::size_t _startDelete;
     std::vector<std::size_t> _sizes;
     AllocationCounter* _previous;
     friend void RecordAllocation(std::size_t);
 };
 
-/// The text of the `qeldebug::check_failed` that `p_action` throws, or
-/// "<returned>" when it returns.
-template <class F>
-std::string CheckFailure(F p_action) {
+/// The `E` that `p_action` throws, or nothing when it returns.
+template <class E, class F>
+std::optional<E> Thrown(F&& p_action) {
     try {
         p_action();
-    } catch (qeldebug::check_failed const& e) {
+    } catch (E const& e) {
+        return e;
+    }
+    return std::nullopt;
+}
+
+/// The text of the `E` that `p_action` throws, or "<returned>" when it returns.
+template <class E, class F>
+std::string ThrownText(F&& p_action) {
+    try {
+        p_action();
+    } catch (E const& e) {
         return e.what();
     }
     return "<returned>";
 }
+
+/// The text of the `qeldebug::check_failed` that `p_action` throws, or "<returned>".
+template <class F>
+std::string CheckFailure(F&& p_action) {
+    return ThrownText<qeldebug::check_failed>(p_action);
+}
+
+/// Runs `p_action` under each failure policy and expects exactly one report,
+/// of `p_kind` with `p_text`, and the check failure it throws; when
+/// `p_returns`, the returning policy lets the action return instead.
+void ExpectRefused(std::function<void()> const& p_action, qeldebug::reportkind p_kind, std::string const& p_text,
+                   bool p_returns = false);
+
+/// The nodes that a node's dependents entries name, in order: null for an
+/// expired entry or one that is no node. Walks the const list by range-for.
+std::vector<Qel::Chart::Core::Node const*> DependentsOf(Qel::Chart::Core::Node const& p_node);
+
+int LiveNodes();  ///< Nodes counted alive.
+int NodeBytes();  ///< Memory counted for live nodes.
+
+/// Live nodes, node memory, tracked blocks and tracked bytes: what a failed
+/// operation must leave as it found, and a finished one as it was before.
+struct Counters {
+    int nodes = LiveNodes();
+    int nodeBytes = NodeBytes();
+    std::size_t blocks = qeldebug::allocationtracker::blocks_in_use();
+    std::size_t bytes = qeldebug::allocationtracker::bytes_in_use();
+    bool operator==(Counters const& p_other) const {
+        return nodes == p_other.nodes && nodeBytes == p_other.nodeBytes && blocks == p_other.blocks &&
+               bytes == p_other.bytes;
+    }
+};
+std::ostream& operator<<(std::ostream& p_stream, Counters const& p_counters);
 
 /// Block sizes asked of operator new, in order.
 using Sizes = std::vector<std::size_t>;
