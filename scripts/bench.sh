@@ -85,14 +85,33 @@ binaries=(bench_propagation bench_nodes bench_scale bench_allocations bench_edit
 if [ -x "$build_dir/bench/bench_io" ]; then
   binaries+=(bench_io)
 fi
+# The heap rows first, each in a process of its own that has made and
+# dropped no node before: blocks freed earlier and kept for reuse (by the
+# tracker's per-thread cache or by malloc) would serve the nodes and hide
+# what a node costs.
+heap_rows=$("$build_dir/bench/bench_nodes" --benchmark_list_tests --benchmark_filter="${filter:-^HeapPer}" | grep '^HeapPer' || true)
+heap_run=0
+for row in $heap_rows; do
+  heap_run=$((heap_run + 1))
+  echo "== Running bench_nodes $row (a fresh process)"
+  "$build_dir/bench/bench_nodes" "${args[@]}" --benchmark_filter="^${row}\$" \
+    --benchmark_out="$results/heap-$heap_run.json" --benchmark_out_format=json
+done
 for binary in "${binaries[@]}"; do
   echo "== Running $binary"
-  "$build_dir/bench/$binary" "${args[@]}" \
+  binary_args=("${args[@]}")
+  if [ "$binary" = bench_nodes ] && [ -z "$filter" ]; then
+    binary_args+=(--benchmark_filter='-^HeapPer')
+  fi
+  "$build_dir/bench/$binary" "${binary_args[@]}" \
     --benchmark_out="$results/$binary.json" --benchmark_out_format=json
 done
 
 echo "== Summary (CPU time per item, medians; ratio = this / baseline of the same run)"
-python3 "$root/bench/summarize.py" "$results"/*.json | tee "$results/summary.md"
+# The fresh processes' heap rows last: where a filter ran them in
+# bench_nodes as well, theirs are the figures kept.
+shopt -s nullglob
+python3 "$root/bench/summarize.py" "$results"/bench_*.json "$results"/heap-*.json | tee "$results/summary.md"
 
 # Python beside C++ (timeit), when the module was built: the interpreter
 # it was built for, and the C++ rows of this run.
