@@ -12,17 +12,7 @@ execute_process(COMMAND "${EXAMPLE}"
   OUTPUT_VARIABLE output
   ERROR_VARIABLE output)
 
-set(problems)
-if(NOT result EQUAL 0)
-  list(APPEND problems "exit code ${result}, expected 0")
-endif()
-
-# <what> <regular expression>
-function(qel_expect what regex)
-  if(NOT output MATCHES "${regex}")
-    set(problems ${problems} "missing: ${what}" PARENT_SCOPE)
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/ExampleChecks.cmake)
 
 qel_expect("the refused cycle" "Cyclic Dependency : [^\n]+")
 qel_expect("the deletion trace line" "delete node id\\([0-9]+\\) type\\([0-9]+\\) : count = [0-9]+")
@@ -33,12 +23,4 @@ qel_expect("the undone transaction waits to be redone" "redo available: \"[^\"\n
 qel_expect("no nodes left" "Node::_debugNodeCount *= 0\n")
 qel_expect("no node memory left" "Node::_debugNodeMemUsage *= 0\n")
 qel_expect("no tracked bytes left" "bytes_in_use\\(\\) *= 0\n")
-if(output MATCHES "UNEXPECTED")
-  list(APPEND problems "the example reported an UNEXPECTED result")
-endif()
-
-if(problems)
-  list(JOIN problems "\n  " text)
-  message(FATAL_ERROR "chart_model:\n  ${text}\n--- output ---\n${output}")
-endif()
-message(STATUS "chart_model: ok")
+qel_report("chart_model" "UNEXPECTED")

@@ -19,28 +19,10 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E env "PYTHONPATH=${PYTHONPATH}" ${pre
   OUTPUT_VARIABLE output
   ERROR_VARIABLE output)
 
-set(problems)
-if(NOT result EQUAL 0)
-  list(APPEND problems "exit code ${result}, expected 0")
-endif()
-
-# <what> <regular expression>
-function(qel_expect what regex)
-  if(NOT output MATCHES "${regex}")
-    set(problems ${problems} "missing: ${what}" PARENT_SCOPE)
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/ExampleChecks.cmake)
 
 qel_expect("the refused cycle" "CycleError: Cyclic Dependency : [^\n]+")
 qel_expect("the refused value type" "TypeError: [^\n]+")
 qel_expect("the damaged document refused at its place" "LoadError: at \"/nodes/[0-9]+/[^\"\n]*\": [^\n]+")
 qel_expect("no nodes left" "live nodes left = 0\n")
-if(output MATCHES "UNEXPECTED|Traceback")
-  list(APPEND problems "the example reported an UNEXPECTED result or raised")
-endif()
-
-if(problems)
-  list(JOIN problems "\n  " text)
-  message(FATAL_ERROR "chart_model.py:\n  ${text}\n--- output ---\n${output}")
-endif()
-message(STATUS "chart_model.py: ok")
+qel_report("chart_model.py" "UNEXPECTED|Traceback")
